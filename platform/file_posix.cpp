@@ -1,0 +1,99 @@
+// POSIX file calls. A read-write open takes an open-file-description write lock and a
+// read-only open a read lock, so that, as with Windows' share modes, while one process holds
+// the file open for writing no other process can open it, and while one reads it no other
+// can open it for writing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+bool openLocked(const char* path, int access, short lockType, FileHandle* file) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are accepted anyway.
+  const int fd = ::open(path, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info {};
+  struct flock lock {};
+  lock.l_type = lockType;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;  // the whole file, however long it grows
+  const bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+                      ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (!usable) {
+    ::close(fd);
+    return false;
+  }
+  *file = fd;
+  return true;
+}
+
+bool openReadWrite(const char* path, FileHandle* file) {
+  return openLocked(path, O_RDWR, F_WRLCK, file);
+}
+
+bool openReadOnly(const char* path, FileHandle* file) {
+  return openLocked(path, O_RDONLY, F_RDLCK, file);
+}
+
+bool size(FileHandle file, std::int64_t* bytes) {
+  struct stat info {};
+  if (::fstat(static_cast<int>(file), &info) != 0) return false;
+  *bytes = info.st_size;
+  return true;
+}
+
+bool read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+  ssize_t n;
+  do {
+    n = ::read(static_cast<int>(file), buffer, count);
+  } while (n < 0 && errno == EINTR);
+  *got = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+  return n >= 0;
+}
+
+bool seek(FileHandle file, std::int64_t offset) {
+  return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+bool reserve(FileHandle file, std::int64_t length) {
+  return ::posix_fallocate(static_cast<int>(file), 0, static_cast<off_t>(length)) == 0;
+}
+
+// Loops over partial writes, as WriteFile does for a file, until all is written or an error.
+bool write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+  const char* bytes = static_cast<const char*>(buffer);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(static_cast<int>(file), bytes + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  *written = done;
+  return done == count;
+}
+
+bool setEnd(FileHandle file) {
+  const off_t position = ::lseek(static_cast<int>(file), 0, SEEK_CUR);
+  return position >= 0 && ::ftruncate(static_cast<int>(file), position) == 0;
+}
+
+void close(FileHandle file) { ::close(static_cast<int>(file)); }
+
+constexpr FileCalls REAL_CALLS = {openReadWrite, openReadOnly, size,   read, seek,
+                                  reserve,       write,        setEnd, close};
+FileCalls calls = REAL_CALLS;
+
+}  // namespace
+
+FileCalls& fileCalls() noexcept { return calls; }
+const FileCalls& defaultFileCalls() noexcept { return REAL_CALLS; }
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+// The only door to the operating system: memory, files, environment, display and time.
+// Each operating system has its own source files behind this header, chosen by the build;
+// nothing above this layer includes an OS header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace platform {
+
+// ---- Memory ------------------------------------------------------------------------------
+
+// Gives `size` bytes aligned for any fundamental type, or nullptr when memory cannot be had
+// (or when a test has asked this call to fail). Never throws, never aborts.
+void* allocate(std::size_t size) noexcept;
+
+// Gives back memory from allocate(); nullptr is ignored.
+void release(void* memory) noexcept;
+
+// Test hook: the `nth` allocation from now on fails (1 = the next one). With `persistent`,
+// every allocation after it fails too. nth = 0 switches failures off.
+void failAllocation(std::uint64_t nth, bool persistent) noexcept;
+
+// Number of allocations attempted since the process started (failed ones included).
+std::uint64_t allocationCount() noexcept;
+
+// Number of allocations refused by the test hook since the process started.
+std::uint64_t injectedAllocationFailures() noexcept;
+
+struct Releaser {
+  void operator()(void* memory) const noexcept { release(memory); }
+};
+
+// Owner of memory from allocate(); objects held must be trivially destructible.
+template <typename T>
+using Owned = std::unique_ptr<T, Releaser>;
+
+// Allocates and value-initialises one T, or gives nullptr.
+template <typename T>
+T* create() noexcept {
+  void* memory = allocate(sizeof(T));
+  return memory ? new (memory) T() : nullptr;
+}
+
+// Allocates room for `count` T (uninitialised), or gives nullptr, also when the byte count
+// would overflow.
+template <typename T>
+T* allocateArray(std::size_t count) noexcept {
+  if (count > SIZE_MAX / sizeof(T)) return nullptr;
+  return static_cast<T*>(allocate(count * sizeof(T)));
+}
+
+// ---- Files -------------------------------------------------------------------------------
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows. INVALID_FILE when none.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle INVALID_FILE = -1;
+
+// The file calls, routed through one table so that a test can make any of them fail. The
+// default entries are the real calls. Every entry reports success with true.
+struct FileCalls {
+  // Opens an existing regular file for reading and writing, letting other processes read it
+  // but not write it. Never creates a file.
+  bool (*openReadWrite)(const char* path, FileHandle* file);
+  // Opens an existing regular file for reading only, letting others read it but not write it.
+  bool (*openReadOnly)(const char* path, FileHandle* file);
+  // The file's size in bytes.
+  bool (*size)(FileHandle file, std::int64_t* size);
+  // One read of up to `count` bytes at the file position; `got` is what arrived.
+  bool (*read)(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got);
+  // Moves the file position to `offset` bytes from the start.
+  bool (*seek)(FileHandle file, std::int64_t offset);
+  // Makes sure the file can hold `length` bytes without running out of space, growing it to
+  // that length if it is shorter. The file position afterwards is unspecified.
+  bool (*reserve)(FileHandle file, std::int64_t length);
+  // Writes `count` bytes at the file position, all of them unless an error comes;
+  // `written` is what was written before it.
+  bool (*write)(FileHandle file, const void* buffer, std::uint32_t count,
+                std::uint32_t* written);
+  // Ends the file at the file position, shortening or lengthening it.
+  bool (*setEnd)(FileHandle file);
+  // Closes the file.
+  void (*close)(FileHandle file);
+};
+
+// The table in use; tests may overwrite entries and put the defaults back.
+FileCalls& fileCalls() noexcept;
+const FileCalls& defaultFileCalls() noexcept;
+
+// ---- Environment, display and time -------------------------------------------------------
+
+// Copies the value of environment variable `name` with its terminating zero into `buffer`
+// when value and zero fit in `capacity` bytes, and gives the value's length. When the variable
+// is not set it gives 0 and leaves the buffer as it was; when the value does not fit it gives
+// the size needed (length + 1) and leaves the buffer as it was.
+std::uint32_t readEnvironment(const char* name, char* buffer, std::uint32_t capacity) noexcept;
+
+// The primary display's present width and height in pixels; 0 when it cannot be told.
+std::int32_t primaryDisplayWidth() noexcept;
+std::int32_t primaryDisplayHeight() noexcept;
+
+// Asks for the primary display to show `width` x `height` at `bitsPerPixel`, keeping the
+// rest of its first listed mode. What comes of it is not reported.
+void changeDisplayMode(std::int32_t width, std::int32_t height,
+                       std::int32_t bitsPerPixel) noexcept;
+
+// Waits `milliseconds`.
+void sleepMilliseconds(std::uint32_t milliseconds) noexcept;
+
+}  // namespace platform
