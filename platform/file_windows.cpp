@@ -1,0 +1,101 @@
+// Windows file calls. Both opens share the file for reading only, so while one process holds
+// it open for writing no other process can open it, and while one reads it no other can open
+// it for writing.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+// Opens an existing file with `access`, keeping it only when it is a regular file on disk:
+// not a directory, console, pipe or other device.
+bool openShared(const char* path, DWORD access, FileHandle* file) {
+  const HANDLE handle = ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool regular = ::GetFileType(handle) == FILE_TYPE_DISK &&
+                       ::GetFileInformationByHandle(handle, &info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (!regular) {
+    ::CloseHandle(handle);
+    return false;
+  }
+  *file = reinterpret_cast<FileHandle>(handle);
+  return true;
+}
+
+bool openReadWrite(const char* path, FileHandle* file) {
+  return openShared(path, GENERIC_READ | GENERIC_WRITE, file);
+}
+
+bool openReadOnly(const char* path, FileHandle* file) {
+  return openShared(path, GENERIC_READ, file);
+}
+
+bool size(FileHandle file, std::int64_t* bytes) {
+  DWORD high = 0;
+  // A size whose low word is all ones is valid; only the error code tells a failure apart.
+  ::SetLastError(NO_ERROR);
+  const DWORD low = ::GetFileSize(handleOf(file), &high);
+  if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
+  if (high > 0x7FFFFFFFu) return false;
+  *bytes = static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+  return true;
+}
+
+bool read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+  DWORD done = 0;
+  const bool ok = ::ReadFile(handleOf(file), buffer, count, &done, nullptr) != 0;
+  *got = done;
+  return ok;
+}
+
+// Moves to `offset` from the start. As with GetFileSize, a new position whose low word is all
+// ones is valid, so only the error code tells a failure apart.
+bool moveTo(HANDLE handle, std::int64_t offset) {
+  if (offset < 0) return false;
+  LONG high = static_cast<LONG>(static_cast<std::uint64_t>(offset) >> 32);
+  const LONG low = static_cast<LONG>(static_cast<DWORD>(offset & 0xFFFFFFFF));
+  ::SetLastError(NO_ERROR);
+  const DWORD result = ::SetFilePointer(handle, low, &high, FILE_BEGIN);
+  return !(result == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR);
+}
+
+bool seek(FileHandle file, std::int64_t offset) { return moveTo(handleOf(file), offset); }
+
+// Extends the file (which allocates its space) when it is shorter than `length`. A longer
+// file is left alone: shortening it here would lose its tail if the write that follows failed.
+bool reserve(FileHandle file, std::int64_t length) {
+  std::int64_t present = 0;
+  if (!size(file, &present)) return false;
+  if (present >= length) return true;
+  return moveTo(handleOf(file), length) && ::SetEndOfFile(handleOf(file)) != 0;
+}
+
+bool write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+  DWORD done = 0;
+  const bool ok = ::WriteFile(handleOf(file), buffer, count, &done, nullptr) != 0;
+  *written = done;
+  return ok && done == count;
+}
+
+bool setEnd(FileHandle file) { return ::SetEndOfFile(handleOf(file)) != 0; }
+
+void close(FileHandle file) { ::CloseHandle(handleOf(file)); }
+
+constexpr FileCalls REAL_CALLS = {openReadWrite, openReadOnly, size,   read, seek,
+                                  reserve,       write,        setEnd, close};
+FileCalls calls = REAL_CALLS;
+
+}  // namespace
+
+FileCalls& fileCalls() noexcept { return calls; }
+const FileCalls& defaultFileCalls() noexcept { return REAL_CALLS; }
+
+}  // namespace platform
