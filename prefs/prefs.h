@@ -28,8 +28,16 @@ LineKind lineKind(const PreferenceLine& line) noexcept;
 // The key of an Entry line; nullptr for other lines.
 const char* lineKey(const PreferenceLine& line) noexcept;
 
-struct Arena;
+struct ArenaBlock;
 struct GroupIndex;
+
+// Storage that lives exactly as long as the open document: its lines, and the keys, values
+// and group names that writes create. Released all at once when the document closes.
+struct Arena {
+  ArenaBlock* blocks = nullptr;
+  char* cursor = nullptr;
+  char* limit = nullptr;
+};
 
 // The one open preference file. Closed (all fields clear) when the process starts.
 struct PreferenceDocument {
@@ -43,7 +51,7 @@ struct PreferenceDocument {
   PreferenceLine* lastLine = nullptr;
   PreferenceLine* currentGroup = nullptr;  // nullptr: the lines before the first group
   char* pendingGroup = nullptr;            // a selected group name not in the file yet
-  Arena* arena = nullptr;                  // lines and texts that are not in the content
+  Arena arena;                             // lines and texts that are not in the content
   GroupIndex* groups = nullptr;            // headers by case-folded name; nullptr: walk
 };
 

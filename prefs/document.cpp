@@ -1,0 +1,348 @@
+// The preference document: opening and parsing a file in place, and writing a modified
+// document back in normal form when it is closed.
+#include <cstring>
+
+#include "prefs/store.h"
+
+namespace prefs {
+namespace detail {
+namespace {
+
+PreferenceDocument theDocument;
+
+// A block of arena memory; its usable bytes follow the header.
+constexpr std::size_t ARENA_ALIGN = alignof(std::max_align_t);
+constexpr std::size_t MIN_BLOCK = 4096;
+
+std::size_t roundUp(std::size_t n) { return (n + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1); }
+
+}  // namespace
+
+}  // namespace detail
+
+struct ArenaBlock {
+  ArenaBlock* next;
+};
+
+namespace detail {
+
+PreferenceDocument& document() noexcept { return theDocument; }
+
+void* arenaAllocate(Arena& arena, std::size_t size, std::size_t expected) noexcept {
+  size = roundUp(size == 0 ? 1 : size);
+  if (static_cast<std::size_t>(arena.limit - arena.cursor) < size || arena.cursor == nullptr) {
+    const std::size_t header = roundUp(sizeof(ArenaBlock));
+    std::size_t want = size > expected ? size : expected;
+    if (want < MIN_BLOCK) want = MIN_BLOCK;
+    if (want > SIZE_MAX - header) return nullptr;
+    auto* block = static_cast<ArenaBlock*>(platform::allocate(header + want));
+    if (block == nullptr) return nullptr;
+    block->next = arena.blocks;
+    arena.blocks = block;
+    arena.cursor = reinterpret_cast<char*>(block) + header;
+    arena.limit = arena.cursor + want;
+  }
+  void* memory = arena.cursor;
+  arena.cursor += size;
+  return memory;
+}
+
+void arenaRelease(Arena& arena) noexcept {
+  for (ArenaBlock* block = arena.blocks; block != nullptr;) {
+    ArenaBlock* next = block->next;
+    platform::release(block);
+    block = next;
+  }
+  arena = Arena{};
+}
+
+char* arenaCopy(Arena& arena, const char* text, std::size_t length) noexcept {
+  if (length == SIZE_MAX) return nullptr;
+  auto* copy = static_cast<char*>(arenaAllocate(arena, length + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+bool namesEqual(const char* a, const char* b) noexcept {
+  for (;; ++a, ++b) {
+    const unsigned char x = foldAscii(static_cast<unsigned char>(*a));
+    if (x != foldAscii(static_cast<unsigned char>(*b))) return false;
+    if (x == 0) return true;
+  }
+}
+
+void linkAfter(PreferenceLine* after, PreferenceLine* line) noexcept {
+  PreferenceDocument& doc = theDocument;
+  PreferenceLine* next = after != nullptr ? after->next : doc.firstLine;
+  line->previous = after;
+  line->next = next;
+  if (after != nullptr) {
+    after->next = line;
+  } else {
+    doc.firstLine = line;
+  }
+  if (next != nullptr) {
+    next->previous = line;
+  } else {
+    doc.lastLine = line;
+  }
+}
+
+namespace {
+
+bool isLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+char* findLineEnd(char* p) {
+  while (!isLineEnd(*p)) ++p;
+  return p;
+}
+
+// An upper bound of the lines the content can hold: one per run of line ends, plus one.
+std::size_t countLineBound(const char* content, std::uint32_t length) {
+  std::size_t lines = 1;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (isLineEnd(content[i]) && (i + 1 == length || !isLineEnd(content[i + 1]))) ++lines;
+  }
+  return lines;
+}
+
+// Parses the content into lines, ending each piece in place with a zero byte. Gives the number
+// of group headers, or false when memory for the lines cannot be had.
+bool parseContent(std::uint32_t* headerCount) {
+  PreferenceDocument& doc = theDocument;
+  char* p = doc.content;
+  char* const end = doc.content + doc.contentLength;
+  // The lines take one block of the arena, sized by a count of the line ends; writes use what
+  // is left of it for the few keys and values they add.
+  const std::size_t bound = countLineBound(doc.content, doc.contentLength);
+  const std::size_t expected = bound * sizeof(PreferenceLine) + 4096;
+  if (doc.contentLength > 0 && arenaAllocate(doc.arena, 0, expected) == nullptr) return false;
+  std::uint32_t headers = 0;
+  while (p < end) {
+    while (isBlank(*p)) ++p;
+    char* kindOrKey;
+    char* text;
+    char* lineEnd;
+    if (*p == ';') {
+      ++p;
+      if (*p == ' ') ++p;
+      kindOrKey = commentMarker();
+      text = p;
+      lineEnd = findLineEnd(p);
+    } else if (*p == '[') {
+      text = ++p;
+      while (*p != ']' && !isLineEnd(*p)) ++p;
+      if (*p == ']') {
+        *p = '\0';
+        lineEnd = findLineEnd(p + 1);
+      } else {
+        lineEnd = p;
+      }
+      kindOrKey = groupMarker();
+      ++headers;
+    } else if (isLineEnd(*p)) {
+      lineEnd = p;
+      kindOrKey = nullptr;
+      text = nullptr;
+    } else {
+      kindOrKey = p;
+      while (*p != '=' && !isLineEnd(*p)) ++p;
+      char* keyEnd = p;
+      while (keyEnd > kindOrKey && isBlank(keyEnd[-1])) --keyEnd;
+      if (*p == '=') {
+        ++p;
+        while (isBlank(*p)) ++p;
+        text = p;
+        lineEnd = findLineEnd(p);
+      } else {
+        text = p;  // the line end, zeroed below: an empty value
+        lineEnd = p;
+      }
+      *keyEnd = '\0';
+    }
+    // Skip the line end and any run of CR and LF after it, then end the piece.
+    p = lineEnd + 1;
+    while (*p == '\r' || *p == '\n') ++p;
+    *lineEnd = '\0';
+    if (kindOrKey == nullptr) continue;
+    auto* line = static_cast<PreferenceLine*>(arenaAllocate(doc.arena, sizeof(PreferenceLine)));
+    if (line == nullptr) return false;
+    line->kindOrKey = kindOrKey;
+    line->text = text;
+    linkAfter(doc.lastLine, line);
+  }
+  *headerCount = headers;
+  return true;
+}
+
+void releaseDocument() {
+  PreferenceDocument& doc = theDocument;
+  if (doc.file != platform::INVALID_FILE) platform::fileCalls().close(doc.file);
+  releaseGroupIndex();
+  arenaRelease(doc.arena);
+  platform::release(doc.content);
+  doc = PreferenceDocument{};
+}
+
+constexpr char UTF8_PREFIX[] = "\xEF\xBB\xBF\r\n";
+constexpr std::size_t UTF8_PREFIX_LENGTH = 5;
+
+char* append(char* out, const char* text) {
+  const std::size_t length = std::strlen(text);
+  std::memcpy(out, text, length);
+  return out + length;
+}
+
+// The normal form's size, in 64 bits so that no count of lines can wrap it.
+std::uint64_t textSize() {
+  const PreferenceDocument& doc = theDocument;
+  std::uint64_t size = doc.encoding == ENCODING_UTF8 ? UTF8_PREFIX_LENGTH : 0;
+  for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
+    size += std::strlen(line->text);
+    if (lineKind(*line) == LineKind::Entry) {
+      size += std::strlen(line->kindOrKey) + 5;  // " = " and CR LF
+    } else {
+      size += 4;  // "[" "]" or "; ", and CR LF
+    }
+  }
+  return size;
+}
+
+void buildText(char* out) {
+  const PreferenceDocument& doc = theDocument;
+  if (doc.encoding == ENCODING_UTF8) out = append(out, UTF8_PREFIX);
+  for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
+    switch (lineKind(*line)) {
+      case LineKind::Group:
+        *out++ = '[';
+        out = append(out, line->text);
+        *out++ = ']';
+        break;
+      case LineKind::Comment:
+        *out++ = ';';
+        *out++ = ' ';
+        out = append(out, line->text);
+        break;
+      case LineKind::Entry:
+        out = append(out, line->kindOrKey);
+        out = append(out, " = ");
+        out = append(out, line->text);
+        break;
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+  }
+}
+
+// Writes the normal form over the file. The file never ends up shorter than its old content:
+// growth is reserved before anything is written, so that a full disk refuses the reservation
+// and leaves the old bytes alone; a failed or short write puts the old length back; and a
+// shorter text is written padded with blanks to the old length and only then cut, so that a
+// file that cannot be cut still reads as the text.
+void writeBack() {
+  const PreferenceDocument& doc = theDocument;
+  const platform::FileCalls& io = platform::fileCalls();
+  const std::uint64_t size = textSize();
+  if (size > static_cast<std::uint64_t>(INT32_MAX)) return;  // one write call cannot take it
+  const auto length = static_cast<std::int64_t>(size);
+  const std::int64_t oldLength = doc.fileLength;
+  const std::int64_t writeLength = length > oldLength ? length : oldLength;
+  platform::Owned<char> text(platform::allocateArray<char>(static_cast<std::size_t>(writeLength)));
+  if (!text) return;
+  buildText(text.get());
+  std::memset(text.get() + length, ' ', static_cast<std::size_t>(writeLength - length));
+  const auto restoreOldLength = [&] {
+    if (io.seek(doc.file, oldLength)) io.setEnd(doc.file);
+  };
+  if (length > oldLength && !io.reserve(doc.file, length)) {
+    restoreOldLength();  // a refused reservation may still have grown the file
+    return;
+  }
+  std::uint32_t written = 0;
+  const auto count = static_cast<std::uint32_t>(writeLength);
+  if (io.seek(doc.file, 0) && io.write(doc.file, text.get(), count, &written) &&
+      written == count) {
+    if (io.seek(doc.file, length)) io.setEnd(doc.file);
+  } else if (length > oldLength) {
+    restoreOldLength();
+  }
+}
+
+}  // namespace
+}  // namespace detail
+
+LineKind lineKind(const PreferenceLine& line) noexcept {
+  if (line.kindOrKey == detail::groupMarker()) return LineKind::Group;
+  if (line.kindOrKey == detail::commentMarker()) return LineKind::Comment;
+  return LineKind::Entry;
+}
+
+const char* lineKey(const PreferenceLine& line) noexcept {
+  return lineKind(line) == LineKind::Entry ? line.kindOrKey : nullptr;
+}
+
+const PreferenceDocument& preferenceDocument() noexcept { return detail::document(); }
+
+bool openPreferences(const char* path) noexcept {
+  using namespace detail;
+  closePreferences();
+  PreferenceDocument& doc = document();
+  const platform::FileCalls& io = platform::fileCalls();
+  platform::FileHandle file = platform::INVALID_FILE;
+  if (!io.openReadWrite(path, &file) && !io.openReadOnly(path, &file)) return false;
+  doc.file = file;
+  // Anything short of the whole file read into memory leaves the document closed, so that no
+  // later write-back can replace content that was never read.
+  std::int64_t size = 0;
+  if (!io.size(file, &size) || size < 0 || size > INT32_MAX) {
+    releaseDocument();
+    return false;
+  }
+  doc.fileLength = size;
+  std::int64_t contentSize = size;
+  if (size >= 3) {
+    unsigned char mark[3] = {};
+    std::uint32_t got = 0;
+    if (io.read(file, mark, 3, &got) && got == 3 && mark[0] == 0xEF && mark[1] == 0xBB &&
+        mark[2] == 0xBF) {
+      doc.encoding = ENCODING_UTF8;
+      contentSize -= 3;
+    } else if (!io.seek(file, 0)) {
+      releaseDocument();
+      return false;
+    }
+  }
+  doc.content = platform::allocateArray<char>(static_cast<std::size_t>(contentSize) + 2);
+  if (doc.content == nullptr) {
+    releaseDocument();
+    return false;
+  }
+  std::uint32_t got = 0;
+  if (contentSize > 0 &&
+      (!io.read(file, doc.content, static_cast<std::uint32_t>(contentSize), &got) ||
+       got != static_cast<std::uint32_t>(contentSize))) {
+    releaseDocument();
+    return false;
+  }
+  doc.contentLength = got;
+  doc.content[got] = '\0';
+  doc.content[got + 1] = '\0';
+  std::uint32_t headers = 0;
+  if (!parseContent(&headers)) {
+    releaseDocument();
+    return false;
+  }
+  buildGroupIndex(headers);
+  return true;
+}
+
+void closePreferences() noexcept {
+  if (!detail::isOpen()) return;
+  if (detail::document().modified) detail::writeBack();
+  detail::releaseDocument();
+}
+
+}  // namespace prefs

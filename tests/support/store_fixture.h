@@ -1,0 +1,62 @@
+// Shared set-up of the store's tests: a fresh folder, the real file calls, no injected
+// failures, and no document left open.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "prefs/prefs.h"
+#include "support/temp_folder.h"
+
+namespace testing_support {
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override {
+    prefs::closePreferences();
+    reset();
+  }
+  static void reset() {
+    platform::failAllocation(0, false);
+    platform::fileCalls() = platform::defaultFileCalls();
+    prefs::useGroupIndex(true);
+  }
+
+  // Writes `bytes` to a file of the folder and gives its path.
+  std::string fileWith(const std::string& bytes, const std::string& name = "Pref.txt") {
+    const std::string path = folder.file(name);
+    writeBytes(path, bytes);
+    return path;
+  }
+
+  TempFolder folder;
+};
+
+// One line of an open document, as the test compares it.
+struct LineView {
+  prefs::LineKind kind;
+  std::string key;
+  std::string text;
+  bool operator==(const LineView&) const = default;
+};
+
+inline std::vector<LineView> documentLines() {
+  std::vector<LineView> lines;
+  for (const prefs::PreferenceLine* line = prefs::preferenceDocument().firstLine;
+       line != nullptr; line = line->next) {
+    const char* key = prefs::lineKey(*line);
+    lines.push_back({prefs::lineKind(*line), key ? key : "", line->text});
+  }
+  return lines;
+}
+
+inline std::string groupName() {
+  platform::Owned<char> name = prefs::currentGroupName();
+  return name ? std::string(name.get()) : std::string("<no memory>");
+}
+
+}  // namespace testing_support
