@@ -1,0 +1,416 @@
+// The primary display on X11: its present size and mode switches through RandR 1.3. One
+// connection to the server (from DISPLAY) lives between calls; it is opened again at a later
+// call when the server could not be reached or went away, and no X error ends the process.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+#include <signal.h>
+
+#include <cmath>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+// X coordinates are 16-bit: no screen is larger on either side.
+constexpr std::int32_t LARGEST_SIDE = 32767;
+// The density assumed when the server reports no physical size.
+constexpr double FALLBACK_PIXELS_PER_MM = 96.0 / 25.4;
+
+struct Size {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// The connection and what is known through it. The size is kept until the server announces
+// a change, so that the twice-a-second question costs no round trip while nothing changes.
+struct Connection {
+  Display* display = nullptr;
+  Window root = None;
+  bool randr = false;  // RandR 1.3 or later is there
+  int randrEventBase = 0;
+  bool sizeKnown = false;
+  Size size;
+};
+
+Connection connection;
+// Set by the I/O error handlers: the server went away and the connection is dead.
+bool connectionLost = false;
+// The code of the last protocol error (Success when none came since it was cleared).
+int lastErrorCode = Success;
+
+int recordError(Display*, XErrorEvent* error) noexcept {
+  lastErrorCode = error->error_code;
+  return 0;
+}
+
+// Xlib's default handler prints a message; the exit handler below decides what follows.
+int quietIoError(Display*) {
+  connectionLost = true;
+  return 0;
+}
+
+// Returning instead of exiting leaves the connection dead but the process alive: every call
+// on it fails until it is closed.
+void keepRunningAfterIoError(Display*, void*) {
+  connectionLost = true;
+}
+
+// Holds SIGPIPE back while the connection is used, so that writing to a server that went
+// away fails (and is reported as an I/O error) instead of ending the process. A SIGPIPE
+// raised meanwhile is taken and dropped.
+class PipeSignalBlock {
+ public:
+  PipeSignalBlock() noexcept {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~PipeSignalBlock() {
+    if (!pendingBefore_) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        const timespec noWait{0, 0};
+        sigtimedwait(&pipe_, nullptr, &noWait);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  PipeSignalBlock(const PipeSignalBlock&) = delete;
+  PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+  bool pendingBefore_ = false;
+};
+
+void closeConnection() noexcept {
+  if (connection.display != nullptr) XCloseDisplay(connection.display);
+  connection = Connection{};
+  connectionLost = false;
+}
+
+// Opens the connection named by DISPLAY and asks for RandR's change notifications. False
+// when no server answers.
+bool openConnection() noexcept {
+  static bool handlersInstalled = false;
+  if (!handlersInstalled) {
+    XSetErrorHandler(recordError);
+    XSetIOErrorHandler(quietIoError);
+    handlersInstalled = true;
+  }
+  connectionLost = false;
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
+  connection = Connection{};
+  connection.display = display;
+  connection.root = DefaultRootWindow(display);
+
+  int eventBase = 0;
+  int errorBase = 0;
+  int major = 0;
+  int minor = 0;
+  if (XRRQueryExtension(display, &eventBase, &errorBase) != 0 &&
+      XRRQueryVersion(display, &major, &minor) != 0 && (major > 1 || (major == 1 && minor >= 3))) {
+    connection.randr = true;
+    connection.randrEventBase = eventBase;
+    XRRSelectInput(display, connection.root,
+                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  }
+  if (connectionLost) {
+    closeConnection();
+    return false;
+  }
+  return true;
+}
+
+// The open connection, opened now when there was none or the last one was lost; nullptr
+// when no server can be reached.
+Display* liveDisplay() noexcept {
+  if (connection.display != nullptr && connectionLost) closeConnection();
+  if (connection.display == nullptr && !openConnection()) return nullptr;
+  return connection.display;
+}
+
+// Takes the events that have arrived. A RandR notification makes the size unknown again;
+// each one also keeps Xlib's record of the screen's size (DisplayWidth, DisplayWidthMM) up
+// to date.
+void takeEvents() noexcept {
+  Display* display = connection.display;
+  while (!connectionLost && XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (!connection.randr) continue;
+    XRRUpdateConfiguration(&event);
+    if (event.type == connection.randrEventBase + RRScreenChangeNotify ||
+        event.type == connection.randrEventBase + RRNotify) {
+      connection.sizeKnown = false;
+    }
+  }
+}
+
+// The output showing the primary display and its CRTC, with the structures they came from.
+struct Target {
+  XRRScreenResources* resources = nullptr;
+  XRROutputInfo* output = nullptr;
+  RRCrtc crtcId = None;
+  XRRCrtcInfo* crtc = nullptr;
+
+  Target() = default;
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+  ~Target() {
+    if (crtc != nullptr) XRRFreeCrtcInfo(crtc);
+    if (output != nullptr) XRRFreeOutputInfo(output);
+    if (resources != nullptr) XRRFreeScreenResources(resources);
+  }
+};
+
+// Takes `outputId` as the target when it drives a CRTC that shows a mode; with
+// `mustBeConnected`, only when a monitor is known to be attached as well.
+bool takeOutput(Display* display, RROutput outputId, bool mustBeConnected,
+                Target* target) noexcept {
+  XRROutputInfo* output = XRRGetOutputInfo(display, target->resources, outputId);
+  if (output == nullptr) return false;
+  if (output->crtc != None && (!mustBeConnected || output->connection == RR_Connected)) {
+    XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, target->resources, output->crtc);
+    if (crtc != nullptr && crtc->mode != None) {
+      target->output = output;
+      target->crtcId = output->crtc;
+      target->crtc = crtc;
+      return true;
+    }
+    if (crtc != nullptr) XRRFreeCrtcInfo(crtc);
+  }
+  XRRFreeOutputInfo(output);
+  return false;
+}
+
+// Finds the primary output, or else the first connected output, that shows a mode. Reads
+// the server's present configuration only: asking for a fresh one makes it probe the
+// hardware, which is slow and can make monitors flicker.
+bool findTarget(Display* display, Target* target) noexcept {
+  target->resources = XRRGetScreenResourcesCurrent(display, connection.root);
+  if (target->resources == nullptr) return false;
+  const RROutput primary = XRRGetOutputPrimary(display, connection.root);
+  if (primary != None && takeOutput(display, primary, false, target)) return true;
+  for (int i = 0; i < target->resources->noutput && !connectionLost; ++i) {
+    if (takeOutput(display, target->resources->outputs[i], true, target)) return true;
+  }
+  return false;
+}
+
+// The screen's size as Xlib last heard it.
+Size screenSize(Display* display) noexcept {
+  const int screen = DefaultScreen(display);
+  return {DisplayWidth(display, screen), DisplayHeight(display, screen)};
+}
+
+// Asks the server for the primary display's size: the CRTC's size (already turned for a
+// rotated output), or the whole screen when RandR is missing or no output shows anything.
+// False when the answer could not be had.
+bool askSize(Display* display, Size* size) noexcept {
+  lastErrorCode = Success;
+  if (connection.randr) {
+    Target target;
+    if (findTarget(display, &target)) {
+      *size = {static_cast<std::int32_t>(target.crtc->width),
+               static_cast<std::int32_t>(target.crtc->height)};
+      return !connectionLost && lastErrorCode == Success;
+    }
+  }
+  if (connectionLost || lastErrorCode != Success) return false;
+  *size = screenSize(display);
+  return true;
+}
+
+// The primary display's size, asked of the server only after it announced a change; 0 x 0
+// when no server can be reached or the connection was lost during the call.
+Size presentSize() noexcept {
+  PipeSignalBlock pipeBlock;
+  Display* display = liveDisplay();
+  if (display == nullptr) return {};
+  takeEvents();
+  // A second try covers a configuration that changed under the first; should that fail too,
+  // the size last known stands in.
+  for (int attempt = 0; attempt < 2 && !connection.sizeKnown && !connectionLost; ++attempt) {
+    Size asked;
+    if (askSize(display, &asked)) {
+      connection.size = asked;
+      connection.sizeKnown = true;
+    }
+  }
+  if (connectionLost) {
+    closeConnection();
+    return {};
+  }
+  return connection.size;
+}
+
+const XRRModeInfo* findMode(const XRRScreenResources& resources, RRMode id) noexcept {
+  for (int i = 0; i < resources.nmode; ++i) {
+    if (resources.modes[i].id == id) return &resources.modes[i];
+  }
+  return nullptr;
+}
+
+// Frames per second of `mode`; 0 when its timings say nothing.
+double refreshRate(const XRRModeInfo& mode) noexcept {
+  double lines = mode.vTotal;
+  if ((mode.modeFlags & RR_DoubleScan) != 0) lines *= 2;
+  if ((mode.modeFlags & RR_Interlace) != 0) lines /= 2;
+  const double dots = static_cast<double>(mode.hTotal) * lines;
+  return dots > 0 ? static_cast<double>(mode.dotClock) / dots : 0;
+}
+
+// The target output's mode of exactly `width` x `height` before rotation whose refresh rate
+// is closest to the present one (the first listed among equals); None when it has none.
+RRMode chooseMode(const Target& target, unsigned width, unsigned height) noexcept {
+  const XRRModeInfo* present = findMode(*target.resources, target.crtc->mode);
+  const double presentRate = present != nullptr ? refreshRate(*present) : 0;
+  RRMode best = None;
+  double bestDistance = 0;
+  for (int i = 0; i < target.output->nmode; ++i) {
+    const XRRModeInfo* mode = findMode(*target.resources, target.output->modes[i]);
+    if (mode == nullptr || mode->width != width || mode->height != height) continue;
+    const double distance = std::fabs(refreshRate(*mode) - presentRate);
+    if (best == None || distance < bestDistance) {
+      best = mode->id;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+// The screen size that holds every active CRTC once the target's CRTC shows `size` (in
+// screen orientation) at its present place. False when a CRTC cannot be read.
+bool boundingSize(Display* display, const Target& target, Size size, Size* box) noexcept {
+  std::int64_t right = static_cast<std::int64_t>(target.crtc->x) + size.width;
+  std::int64_t bottom = static_cast<std::int64_t>(target.crtc->y) + size.height;
+  for (int i = 0; i < target.resources->ncrtc; ++i) {
+    const RRCrtc id = target.resources->crtcs[i];
+    if (id == target.crtcId) continue;
+    XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, target.resources, id);
+    if (crtc == nullptr) return false;
+    if (crtc->mode != None) {
+      const std::int64_t crtcRight = static_cast<std::int64_t>(crtc->x) + crtc->width;
+      const std::int64_t crtcBottom = static_cast<std::int64_t>(crtc->y) + crtc->height;
+      if (crtcRight > right) right = crtcRight;
+      if (crtcBottom > bottom) bottom = crtcBottom;
+    }
+    XRRFreeCrtcInfo(crtc);
+  }
+  if (right > LARGEST_SIDE || bottom > LARGEST_SIDE || right <= 0 || bottom <= 0) return false;
+  *box = {static_cast<std::int32_t>(right), static_cast<std::int32_t>(bottom)};
+  return true;
+}
+
+// Millimetres for `pixels` at the density the screen has now along the side measuring
+// `presentPixels` pixels and `presentMm` millimetres.
+int millimetres(std::int32_t pixels, int presentPixels, int presentMm) noexcept {
+  const double perMm = presentPixels > 0 && presentMm > 0
+                           ? static_cast<double>(presentPixels) / presentMm
+                           : FALLBACK_PIXELS_PER_MM;
+  const long mm = std::lround(pixels / perMm);
+  return mm > 0 ? static_cast<int>(mm) : 1;
+}
+
+void setScreenSize(Display* display, Size size, Size present, Size presentMm) noexcept {
+  XRRSetScreenSize(display, connection.root, size.width, size.height,
+                   millimetres(size.width, present.width, presentMm.width),
+                   millimetres(size.height, present.height, presentMm.height));
+}
+
+}  // namespace
+
+std::int32_t primaryDisplayWidth() noexcept {
+  return presentSize().width;
+}
+
+std::int32_t primaryDisplayHeight() noexcept {
+  return presentSize().height;
+}
+
+// Switches the target output's CRTC to a mode of the asked size and fits the screen around
+// every active CRTC afterwards. The server is grabbed so that no other client sees the
+// screen between the steps: the screen grows (when it must) before the CRTC changes, so the
+// old and the new picture both fit at every moment, and shrinks after. A refused change puts
+// the screen's size back. X cannot change the colour depth of a running screen, so
+// `bitsPerPixel` is not used.
+void changeDisplayMode(std::int32_t width, std::int32_t height,
+                       std::int32_t /*bitsPerPixel*/) noexcept {
+  if (width <= 0 || height <= 0 || width > LARGEST_SIDE || height > LARGEST_SIDE) return;
+  PipeSignalBlock pipeBlock;
+  Display* display = liveDisplay();
+  if (display == nullptr || !connection.randr) return;
+  // Let every notification of changes made so far arrive, so that Xlib's screen size and
+  // millimetres are the present ones.
+  XSync(display, False);
+  takeEvents();
+
+  Target target;
+  if (connectionLost || !findTarget(display, &target)) {
+    if (connectionLost) closeConnection();
+    return;
+  }
+  const XRRCrtcInfo& crtc = *target.crtc;
+  if (static_cast<std::int64_t>(crtc.width) == width &&
+      static_cast<std::int64_t>(crtc.height) == height) {
+    return;
+  }
+  const bool sideways = (crtc.rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
+  const RRMode mode =
+      sideways ? chooseMode(target, static_cast<unsigned>(height), static_cast<unsigned>(width))
+               : chooseMode(target, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  if (mode == None) return;
+
+  Size wanted;
+  int minWidth = 0;
+  int minHeight = 0;
+  int maxWidth = 0;
+  int maxHeight = 0;
+  if (!boundingSize(display, target, {width, height}, &wanted) ||
+      XRRGetScreenSizeRange(display, connection.root, &minWidth, &minHeight, &maxWidth,
+                            &maxHeight) == 0) {
+    if (connectionLost) closeConnection();
+    return;
+  }
+  if (wanted.width < minWidth) wanted.width = minWidth;
+  if (wanted.height < minHeight) wanted.height = minHeight;
+  if (wanted.width > maxWidth || wanted.height > maxHeight) return;
+
+  const int screen = DefaultScreen(display);
+  const Size present = screenSize(display);
+  const Size presentMm{DisplayWidthMM(display, screen), DisplayHeightMM(display, screen)};
+  const Size grown{wanted.width > present.width ? wanted.width : present.width,
+                   wanted.height > present.height ? wanted.height : present.height};
+
+  XGrabServer(display);
+  lastErrorCode = Success;
+  if (grown.width != present.width || grown.height != present.height) {
+    setScreenSize(display, grown, present, presentMm);
+  }
+  const Status status =
+      XRRSetCrtcConfig(display, target.resources, target.crtcId, CurrentTime, crtc.x, crtc.y, mode,
+                       crtc.rotation, crtc.outputs, crtc.noutput);
+  XSync(display, False);
+  const bool switched = status == RRSetConfigSuccess && lastErrorCode == Success;
+  const Size after = switched ? wanted : present;
+  if (after.width != grown.width || after.height != grown.height) {
+    setScreenSize(display, after, present, presentMm);
+  }
+  XUngrabServer(display);
+  XSync(display, False);
+  connection.sizeKnown = false;
+  if (connectionLost) closeConnection();
+}
+
+}  // namespace platform
