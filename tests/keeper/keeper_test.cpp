@@ -1,0 +1,262 @@
+// The keeper's passes against real files in a temporary folder and a recording fake
+// environment and display. Every case runs with the table's index and with the plain walk.
+#include "keeper/keeper.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/platform.h"
+#include "prefs/prefs.h"
+#include "support/fake_system.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+using testing_support::DisplaySwitch;
+using testing_support::fakeSystem;
+using testing_support::FakeSystem;
+using testing_support::readBytes;
+using testing_support::visible;
+
+class KeeperTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    keeper::clearUserTable();
+    keeper::useUserIndex(GetParam());
+    fakeSystem() = FakeSystem{};
+    fakeSystem().userName = "alice";
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous);
+    platform::failAllocation(0, false);
+    keeper::clearUserTable();
+    keeper::useUserIndex(true);
+  }
+
+  static void writePrefs(const std::string& bytes) {
+    testing_support::writeBytes(keeper::PREFERENCE_FILE, bytes);
+  }
+  static std::string prefs() { return visible(readBytes(keeper::PREFERENCE_FILE)); }
+
+  struct Record {
+    std::string name;
+    std::int32_t width;
+    std::int32_t height;
+    bool operator==(const Record&) const = default;
+  };
+  static std::vector<Record> table() {
+    std::vector<Record> records;
+    const keeper::UserResolutionTable& t = keeper::userTable();
+    for (std::uint32_t i = 0; i < t.count; ++i) {
+      records.push_back({t.records[i].userName, t.records[i].width, t.records[i].height});
+    }
+    return records;
+  }
+  static std::vector<DisplaySwitch> takeSwitches() {
+    std::vector<DisplaySwitch> switches;
+    switches.swap(fakeSystem().switches);
+    return switches;
+  }
+
+  testing_support::TempFolder folder;
+  std::filesystem::path previous;
+};
+
+INSTANTIATE_TEST_SUITE_P(IndexAndWalk, KeeperTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Index" : "Walk"; });
+
+TEST_P(KeeperTest, TheTypicalPassSwitchesToTheStoredSizeAndRewritesTheFile) {
+  writePrefs("[alice]\nRes_X=1280\nRes_Y=1024\n");
+  keeper::loadProfiles();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 1024}}));
+  EXPECT_EQ(prefs(), visible("[alice]\nRes_X=1280\nRes_Y=1024\n")) << "loading writes nothing";
+  keeper::applyCurrentUser();
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 1024, 32}}));
+  keeper::saveProfiles();
+  const std::string normal = visible("[alice]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n");
+  EXPECT_EQ(prefs(), normal);
+  keeper::runPass();
+  EXPECT_TRUE(takeSwitches().empty()) << "the screen already has the stored size";
+  EXPECT_EQ(prefs(), normal);
+}
+
+TEST_P(KeeperTest, AFirstTimeUserIsRecordedWithThePresentSizeAndNotSwitched) {
+  writePrefs("");
+  fakeSystem().width = 1600;
+  fakeSystem().height = 900;
+  keeper::runPass();
+  EXPECT_TRUE(takeSwitches().empty());
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1600, 900}}));
+  EXPECT_EQ(prefs(), visible("[alice]\r\nRes_X = 1600\r\nRes_Y = 900\r\n"));
+}
+
+TEST_P(KeeperTest, AMissingFileIsNeverCreated) {
+  for (int pass = 0; pass < 3; ++pass) keeper::runPass();
+  EXPECT_FALSE(testing_support::exists(keeper::PREFERENCE_FILE));
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
+  EXPECT_TRUE(takeSwitches().empty());
+}
+
+TEST_P(KeeperTest, ADifferenceInHeightAloneSwitchesAt32BitsPerPixel) {
+  writePrefs("[alice]\nRes_X=1024\nRes_Y=600\n");
+  fakeSystem().displayFollowsSwitch = false;  // a display that refuses the mode
+  keeper::runPass();
+  keeper::runPass();
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1024, 600, 32}, {1024, 600, 32}}))
+      << "a refused switch is asked for again at every pass";
+}
+
+TEST_P(KeeperTest, GroupsWithoutAUsableNameAreNeitherLoadedNorChanged) {
+  writePrefs("\xEF\xBB\xBF[]\nRes_X=1\n[\xE2\x82\xAC]\nRes_X=2\n[x\x80y]\nRes_X=3\n");
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
+  EXPECT_EQ(prefs(), visible("\xEF\xBB\xBF\r\n[]\r\nRes_X = 1\r\n[\xE2\x82\xAC]\r\nRes_X = 2\r\n"
+                             "[x\x80y]\r\nRes_X = 3\r\n[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+}
+
+TEST_P(KeeperTest, TheSameGroupTwiceEndsWithTheLaterValuesInBoth) {
+  writePrefs("[bob]\nRes_X=800\nRes_Y=600\n[bob]\nRes_X=1280\nRes_Y=1024\n");
+  keeper::runPass();
+  EXPECT_EQ(table()[0], (Record{"bob", 1280, 1024}));
+  keeper::runPass();
+  EXPECT_EQ(prefs(), visible("[bob]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n[bob]\r\nRes_X = 1280\r\n"
+                             "Res_Y = 1024\r\n[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+}
+
+TEST_P(KeeperTest, BobAndBOBAreTwoRecordsSharingTheFirstGroup) {
+  writePrefs("[Bob]\nRes_X=800\nRes_Y=600\n[BOB]\nRes_X=1280\nRes_Y=1024\n");
+  fakeSystem().userName = "Bob";
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"Bob", 800, 600}, {"BOB", 1280, 1024}}));
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{800, 600, 32}}));
+  EXPECT_EQ(prefs(), visible("[Bob]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n"
+                             "[BOB]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n"));
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"Bob", 1280, 1024}, {"BOB", 1280, 1024}}));
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 1024, 32}}));
+}
+
+TEST_P(KeeperTest, AliceAgainstTheGroupAliceTakesThePresentSize) {
+  writePrefs("[alice]\nRes_X=1280\nRes_Y=1024\n");
+  fakeSystem().userName = "Alice";
+  keeper::runPass();
+  EXPECT_TRUE(takeSwitches().empty());
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 1024}, {"Alice", 1024, 768}}));
+  EXPECT_EQ(prefs(), visible("[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+  keeper::runPass();
+  EXPECT_TRUE(takeSwitches().empty());
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}, {"Alice", 1024, 768}}));
+}
+
+TEST_P(KeeperTest, AnEmptyUserNameKeepsItsValuesAtTheTopLevel) {
+  writePrefs("[bob]\nRes_X=800\nRes_Y=600\n");
+  fakeSystem().userName = "";
+  keeper::runPass();
+  fakeSystem().width = 640;
+  keeper::runPass();
+  EXPECT_EQ(prefs(), visible("Res_X = 1024\r\nRes_Y = 768\r\n[bob]\r\nRes_X = 800\r\n"
+                             "Res_Y = 600\r\n"));
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1024, 768, 32}}))
+      << "the empty name's own record, never reloaded from the top level, is applied";
+}
+
+TEST_P(KeeperTest, AnUnsetOrTooLongUserNameIs255Spaces) {
+  writePrefs("");
+  const std::string spaces(keeper::USER_NAME_CAPACITY, ' ');
+  struct Case {
+    std::optional<std::string> value;
+    std::string name;
+  };
+  const Case cases[] = {{std::nullopt, spaces},
+                        {std::string(254, 'x'), std::string(254, 'x')},
+                        {std::string(255, 'y'), spaces},
+                        {std::string(4000, 'z'), spaces}};
+  for (const Case& c : cases) {
+    fakeSystem().userName = c.value;
+    EXPECT_EQ(std::string(keeper::currentUserName().text), c.name);
+  }
+  fakeSystem().userName = std::nullopt;
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{spaces, 1024, 768}}));
+  EXPECT_EQ(prefs(), visible("[" + spaces + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+}
+
+TEST_P(KeeperTest, ADeletedGroupIsAppendedAgain) {
+  writePrefs("; keep\n[bob]\nRes_X=800\nRes_Y=600\n");
+  keeper::runPass();
+  writePrefs("; keep\n[carol]\nRes_X=1\nRes_Y=2\n");
+  keeper::runPass();
+  EXPECT_EQ(table().size(), 3u);
+  EXPECT_EQ(prefs(), visible("; keep\r\n[carol]\r\nRes_X = 1\r\nRes_Y = 2\r\n"
+                             "[bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n"
+                             "[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+}
+
+TEST_P(KeeperTest, OddValuesReadAsAtoiAndMissingKeysTakeTheDefaults) {
+  writePrefs("; users\ntop = 1\n[alice]\nRes_X = 1280x\nRes_Y =\ncolour = blue\n[bob]\n"
+             "  ; no values\n[carol]\nRes_Y=abc\n");
+  fakeSystem().displayFollowsSwitch = false;
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 0}, {"bob", 1024, 768},
+                                         {"carol", 1024, 0}}));
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 0, 32}}));
+  EXPECT_EQ(prefs(), visible("; users\r\ntop = 1\r\n[alice]\r\nRes_X = 1280\r\nRes_Y = 0\r\n"
+                             "colour = blue\r\n[bob]\r\n; no values\r\nRes_X = 1024\r\n"
+                             "Res_Y = 768\r\n[carol]\r\nRes_Y = 0\r\nRes_X = 1024\r\n"));
+}
+
+TEST_P(KeeperTest, AValueEditedBetweenPassesIsAppliedAtTheNext) {
+  writePrefs("");
+  keeper::runPass();
+  writePrefs("[alice]\r\nRes_X = 800\r\nRes_Y = 600\r\n");
+  keeper::runPass();
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{800, 600, 32}}));
+  EXPECT_EQ(prefs(), visible("[alice]\r\nRes_X = 800\r\nRes_Y = 600\r\n"));
+}
+
+TEST_P(KeeperTest, ANameAGroupHeaderCannotHoldIsAppliedButNeverSaved) {
+  writePrefs("; c\n");
+  for (const char* name : {"x]y", "x\ny", "x\rz"}) {
+    fakeSystem().userName = name;
+    keeper::runPass();
+    keeper::runPass();
+  }
+  EXPECT_EQ(table().size(), 3u);
+  EXPECT_EQ(prefs(), visible("; c\n")) << "nothing to save, so nothing written";
+  fakeSystem().userName = "x]y";
+  keeper::userTable().records[0].width = 640;
+  keeper::runPass();
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{640, 768, 32}}));
+}
+
+TEST_P(KeeperTest, ARecordThatCannotGetMemoryIsSkipped) {
+  writePrefs("");
+  platform::failAllocation(1, true);
+  keeper::runPass();
+  EXPECT_TRUE(table().empty());
+  EXPECT_EQ(prefs(), "");
+  platform::failAllocation(0, false);
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
+}
+
+TEST_P(KeeperTest, ManyUsersAreFoundAgainInAnyOrder) {
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_TRUE(keeper::appendUser(("user" + std::to_string(i)).c_str(), i, -i));
+  }
+  ASSERT_TRUE(keeper::appendUser("user7", 1, 1));  // a later namesake is never found
+  for (int i = 1999; i >= 0; i -= 37) {
+    const keeper::UserResolution* record = keeper::findUser(("user" + std::to_string(i)).c_str());
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->width, i);
+  }
+  EXPECT_EQ(keeper::findUser("user7")->width, 7);
+  EXPECT_EQ(keeper::findUser("User7"), nullptr);
+  EXPECT_EQ(keeper::findUser(""), nullptr);
+}
+
+
+}  // namespace
