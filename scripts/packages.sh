@@ -1,0 +1,24 @@
+# The Debian packages the project's scripts need, and a function that installs the missing
+# ones (apt-get update once, then only what is missing). Sourced by the scripts.
+
+BUILD_PACKAGES=(cmake make g++ libx11-dev libxrandr-dev pkg-config)
+DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils)
+TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
+  libgtest-dev googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  clang libclang-rt-14-dev util-linux procps)
+BENCH_PACKAGES=("${BUILD_PACKAGES[@]}" libbenchmark-dev)
+
+install_missing() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -q >/dev/null &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+}
