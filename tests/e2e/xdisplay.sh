@@ -15,6 +15,7 @@ XDISPLAY_DIR=""
 # answers RandR requests. Sets XDISPLAY_NAME, XDISPLAY_PID, XDISPLAY_LOG and XDISPLAY_DIR;
 # leaves DISPLAY alone. Returns non-zero, with the server's log tail on stderr, when no
 # server came up.
+# shellcheck disable=SC2120  # CONFIG is for callers outside this file
 xdisplay_start() {
   local config="${1:-$XDISPLAY_CONFIG_DEFAULT}"
   if [[ ! -r "$config" ]]; then
@@ -32,8 +33,8 @@ xdisplay_start() {
   mkdir -p "$XDISPLAY_DIR/conf.d"
   echo "# Intentionally empty." >"$XDISPLAY_DIR/conf.d/00-empty.conf"
 
-  local number attempt
-  for attempt in 1 2 3 4 5; do
+  local number
+  for _ in 1 2 3 4 5; do
     number="$(_xdisplay_free_number)" || {
       echo "xdisplay: no free display number" >&2
       return 1
@@ -49,35 +50,38 @@ xdisplay_start() {
       return 0
     fi
     # Lost a race for the number, or the server failed: try the next one.
-    kill "$XDISPLAY_PID" 2>/dev/null
-    wait "$XDISPLAY_PID" 2>/dev/null
+    kill "$XDISPLAY_PID" 2>/dev/null || true
+    wait "$XDISPLAY_PID" 2>/dev/null || true
     if grep -q "Server is already active" "$XDISPLAY_DIR/Xorg.$number.out" 2>/dev/null; then
       continue
     fi
     break
   done
   echo "xdisplay: Xorg did not come up on $XDISPLAY_NAME; its output:" >&2
-  tail -n 20 "$XDISPLAY_DIR"/Xorg.*.out "$XDISPLAY_LOG" >&2 2>/dev/null
+  tail -n 20 "$XDISPLAY_DIR"/Xorg.*.out "$XDISPLAY_LOG" >&2 2>/dev/null || true
   XDISPLAY_PID=""
   return 1
 }
 
 # xdisplay_stop: stops the server started by xdisplay_start, waits for it, and removes its
-# work folder. Does nothing when none runs.
+# work folder. Does nothing when none runs. Safe under `set -e`, like the functions above.
 xdisplay_stop() {
   if [[ -n "$XDISPLAY_PID" ]]; then
-    kill "$XDISPLAY_PID" 2>/dev/null
+    kill "$XDISPLAY_PID" 2>/dev/null || true
     local tries=0
     while kill -0 "$XDISPLAY_PID" 2>/dev/null && ((tries < 50)); do
       sleep 0.1
       tries=$((tries + 1))
     done
-    kill -9 "$XDISPLAY_PID" 2>/dev/null
-    wait "$XDISPLAY_PID" 2>/dev/null
+    kill -9 "$XDISPLAY_PID" 2>/dev/null || true
+    wait "$XDISPLAY_PID" 2>/dev/null || true
   fi
-  [[ -n "$XDISPLAY_DIR" && -d "$XDISPLAY_DIR" ]] && rm -rf "$XDISPLAY_DIR"
+  if [[ -n "$XDISPLAY_DIR" && -d "$XDISPLAY_DIR" ]]; then
+    rm -rf "$XDISPLAY_DIR"
+  fi
   XDISPLAY_PID=""
   XDISPLAY_DIR=""
+  return 0
 }
 
 # Prints a display number from 20 up with neither a lock file nor a socket.
