@@ -101,8 +101,10 @@ std::uint32_t readEnvironment(const char* name, char* buffer, std::uint32_t capa
 std::int32_t primaryDisplayWidth() noexcept;
 std::int32_t primaryDisplayHeight() noexcept;
 
-// Asks for the primary display to show `width` x `height` at `bitsPerPixel`, keeping the
-// rest of its first listed mode. What comes of it is not reported.
+// Asks for the primary display to show `width` x `height` at `bitsPerPixel`. On Windows the
+// rest of the request is the display's first listed mode; on X11 a mode of that exact size is
+// taken, at the present refresh rate when there is a choice, and the colour depth is left as
+// it is. What comes of it is not reported.
 void changeDisplayMode(std::int32_t width, std::int32_t height,
                        std::int32_t bitsPerPixel) noexcept;
 
