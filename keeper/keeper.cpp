@@ -12,6 +12,12 @@ namespace {
 UserResolutionTable table;
 bool indexEnabled = true;
 
+// Whether the last load step merged the whole file into the table. When it could not (the
+// file held by another process, memory running out), the apply step may record a user's
+// present size in place of a stored one that was never read, and saving that would overwrite
+// the stored size; so such a pass saves nothing, and the next whole load puts it right.
+bool loadComplete = true;
+
 constexpr char KEY_WIDTH[] = "Res_X";
 constexpr char KEY_HEIGHT[] = "Res_Y";
 
@@ -105,21 +111,25 @@ bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexc
 }
 
 void loadProfiles() noexcept {
-  if (prefs::openPreferences(PREFERENCE_FILE) && prefs::examineGroups()) {
-    while (prefs::nextGroup()) {
-      const platform::Owned<char> name = prefs::currentGroupName();
-      if (!name || name.get()[0] == '\0') continue;
-      const std::int32_t width = prefs::readLong(KEY_WIDTH, DEFAULT_WIDTH);
-      const std::int32_t height = prefs::readLong(KEY_HEIGHT, DEFAULT_HEIGHT);
-      if (UserResolution* record = findUser(name.get())) {
-        record->width = width;
-        record->height = height;
-      } else {
-        appendUser(name.get(), width, height);
-      }
+  bool complete = prefs::openPreferences(PREFERENCE_FILE) && prefs::examineGroups();
+  while (complete && prefs::nextGroup()) {
+    const platform::Owned<char> name = prefs::currentGroupName();
+    if (!name) {
+      complete = false;
+      break;
+    }
+    if (name.get()[0] == '\0') continue;
+    const std::int32_t width = prefs::readLong(KEY_WIDTH, DEFAULT_WIDTH);
+    const std::int32_t height = prefs::readLong(KEY_HEIGHT, DEFAULT_HEIGHT);
+    if (UserResolution* record = findUser(name.get())) {
+      record->width = width;
+      record->height = height;
+    } else if (!appendUser(name.get(), width, height)) {
+      complete = false;
     }
   }
   prefs::closePreferences();
+  loadComplete = complete;
 }
 
 UserName currentUserName() noexcept {
@@ -154,7 +164,7 @@ void applyCurrentUser() noexcept {
 }
 
 void saveProfiles() noexcept {
-  if (prefs::openPreferences(PREFERENCE_FILE)) {
+  if (loadComplete && prefs::openPreferences(PREFERENCE_FILE)) {
     for (std::uint32_t i = 0; i < table.count; ++i) {
       const UserResolution& record = table.records[i];
       if (!fitsGroupHeader(record.userName)) continue;
@@ -184,6 +194,7 @@ void clearUserTable() noexcept {
   platform::release(table.records);
   dropIndex();
   table = UserResolutionTable{};
+  loadComplete = true;
 }
 
 void useUserIndex(bool enabled) noexcept {

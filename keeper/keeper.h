@@ -53,7 +53,8 @@ void loadProfiles() noexcept;
 // records a first-time user with the screen's present size.
 void applyCurrentUser() noexcept;
 
-// Writes every record into its group of the preference file, if the file exists.
+// Writes every record into its group of the preference file, if the file exists and the last
+// load step read it whole.
 void saveProfiles() noexcept;
 
 // The user name from USERNAME, read through a buffer of 255 spaces: the spaces themselves

@@ -304,10 +304,15 @@ bool openPreferences(const char* path) noexcept {
   doc.fileLength = size;
   std::int64_t contentSize = size;
   if (size >= 3) {
+    // A file of three bytes or more that cannot give its first three is not read further:
+    // taking it for ANSI would mangle a UTF-8 file's names at the next write-back.
     unsigned char mark[3] = {};
     std::uint32_t got = 0;
-    if (io.read(file, mark, 3, &got) && got == 3 && mark[0] == 0xEF && mark[1] == 0xBB &&
-        mark[2] == 0xBF) {
+    if (!io.read(file, mark, 3, &got) || got != 3) {
+      releaseDocument();
+      return false;
+    }
+    if (mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
       doc.encoding = ENCODING_UTF8;
       contentSize -= 3;
     } else if (!io.seek(file, 0)) {

@@ -243,6 +243,25 @@ TEST_P(KeeperTest, ARecordThatCannotGetMemoryIsSkipped) {
   EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
 }
 
+TEST_P(KeeperTest, APassThatCouldNotLoadTheFileSavesNothing) {
+  // Another process holds the file for writing while this one loads: the present size
+  // recorded for alice must not replace her stored one.
+  const std::string stored = "[alice]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n";
+  writePrefs(stored);
+  platform::FileHandle held = platform::INVALID_FILE;
+  ASSERT_TRUE(platform::fileCalls().openReadWrite(keeper::PREFERENCE_FILE, &held));
+  keeper::loadProfiles();
+  platform::fileCalls().close(held);
+  keeper::applyCurrentUser();
+  keeper::saveProfiles();
+  EXPECT_EQ(prefs(), visible(stored));
+  EXPECT_TRUE(takeSwitches().empty());
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 1024}}));
+  EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 1024, 32}}));
+  EXPECT_EQ(prefs(), visible(stored));
+}
+
 TEST_P(KeeperTest, ManyUsersAreFoundAgainInAnyOrder) {
   for (int i = 0; i < 2000; ++i) {
     ASSERT_TRUE(keeper::appendUser(("user" + std::to_string(i)).c_str(), i, -i));
