@@ -1,0 +1,125 @@
+// Parser and write-back: any bytes open; a document closed without writes leaves its file byte
+// for byte; a written document is written back in normal form, which parses to the same lines
+// (plus the one written), and writing it back again gives the same bytes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_file.h"
+#include "prefs/prefs.h"
+
+namespace {
+
+using fuzzing::check;
+
+struct Line {
+  prefs::LineKind kind;
+  std::string key;
+  std::string text;
+  bool operator==(const Line&) const = default;
+};
+
+std::vector<Line> documentLines() {
+  std::vector<Line> lines;
+  for (const prefs::PreferenceLine* line = prefs::preferenceDocument().firstLine; line != nullptr;
+       line = line->next) {
+    const char* key = prefs::lineKey(*line);
+    lines.push_back({prefs::lineKind(*line), key != nullptr ? key : "", line->text});
+  }
+  return lines;
+}
+
+char fold(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+std::string normalForm(const std::vector<Line>& lines, std::int32_t encoding) {
+  std::string out = encoding == prefs::ENCODING_UTF8 ? "\xEF\xBB\xBF\r\n" : "";
+  for (const Line& line : lines) {
+    switch (line.kind) {
+      case prefs::LineKind::Group:
+        out += "[" + line.text + "]";
+        break;
+      case prefs::LineKind::Comment:
+        out += "; " + line.text;
+        break;
+      case prefs::LineKind::Entry:
+        out += line.key + " = " + line.text;
+        break;
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+// The probe write: Res_X = 7 at the top level, before the first group.
+void writeProbe() {
+  check(prefs::selectGroup(""), "the top level can always be selected");
+  prefs::writeLong("Res_X", 7);
+}
+
+// The lines the probe write should leave: the first top-level Res_X (any case) takes the key's
+// spelling and the value, or a new entry ends the top-level lines.
+std::vector<Line> withProbe(std::vector<Line> lines) {
+  std::size_t end = 0;
+  for (; end < lines.size() && lines[end].kind != prefs::LineKind::Group; ++end) {
+    if (lines[end].kind == prefs::LineKind::Entry && sameName(lines[end].key, "Res_X")) {
+      lines[end].key = "Res_X";
+      lines[end].text = "7";
+      return lines;
+    }
+  }
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end),
+               Line{prefs::LineKind::Entry, "Res_X", "7"});
+  return lines;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  fuzzing::writeFile(input);
+  const char* path = fuzzing::filePath().c_str();
+
+  // Reading, enumerating and selecting, without a write, leave the file alone.
+  check(prefs::openPreferences(path), "a regular file opens");
+  const std::vector<Line> parsed = documentLines();
+  const std::int32_t encoding = prefs::preferenceDocument().encoding;
+  check(prefs::examineGroups(), "an open document can be examined");
+  while (prefs::nextGroup()) {
+    prefs::readLong("Res_X", 1024);
+    prefs::currentGroupName();
+  }
+  if (!prefs::selectGroup("no such group \x01")) {
+    check(prefs::findValue("Res_Y") == nullptr, "a pending group has no values");
+  }
+  check(!prefs::preferenceDocument().modified, "reading marks nothing modified");
+  prefs::closePreferences();
+  check(fuzzing::readFile() == input, "a document without writes leaves its file byte for byte");
+
+  // One write: the file becomes the normal form of the parsed lines plus the written one.
+  check(prefs::openPreferences(path), "a regular file opens");
+  check(documentLines() == parsed, "the same bytes parse the same");
+  writeProbe();
+  const std::vector<Line> expected = withProbe(parsed);
+  check(documentLines() == expected, "the write changes exactly its own line");
+  prefs::closePreferences();
+  const std::string written = fuzzing::readFile();
+  check(written == normalForm(expected, encoding), "the write-back is the normal form");
+
+  check(prefs::openPreferences(path), "a written file opens");
+  check(prefs::preferenceDocument().encoding == encoding, "the encoding survives a write-back");
+  check(documentLines() == expected, "a write-back parses to the same lines");
+  writeProbe();
+  prefs::closePreferences();
+  check(fuzzing::readFile() == written, "writing back twice gives the same bytes");
+  return 0;
+}
