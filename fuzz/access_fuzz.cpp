@@ -47,6 +47,33 @@ std::string inFile(const std::string& name) {
   return out;
 }
 
+// A header's text as an ANSI name: the text itself in an ANSI document; in a UTF-8 one its
+// characters as Latin-1 bytes, or nothing when any of them is invalid, cut off or above U+00FF
+// (overlong forms count as valid).
+std::string latin1Name(const char* text) {
+  if (prefs::preferenceDocument().encoding != prefs::ENCODING_UTF8) return text;
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != 0) {
+    const unsigned char lead = *p++;
+    int more = lead < 0x80   ? 0
+               : lead < 0xC0 ? -1
+               : lead < 0xE0 ? 1
+               : lead < 0xF0 ? 2
+               : lead < 0xF8 ? 3
+                             : -1;
+    if (more < 0) return "";
+    std::uint32_t value = more == 0 ? lead : lead & (0x3Fu >> more);
+    for (; more > 0; --more, ++p) {
+      if ((*p & 0xC0) != 0x80) return "";  // the zero byte included: cut off
+      value = (value << 6) | (*p & 0x3Fu);
+    }
+    if (value > 0xFF) return "";
+    out += static_cast<char>(value);
+  }
+  return out;
+}
+
 // atoi, saturated to the 32-bit range.
 std::int32_t referenceDecimal(const char* text) {
   while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
@@ -126,9 +153,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       }
-      case 2:
-        prefs::currentGroupName();
+      case 2: {
+        const platform::Owned<char> name = prefs::currentGroupName();
+        if (name && isOpen()) {
+          const prefs::PreferenceLine* group = prefs::preferenceDocument().currentGroup;
+          check(name.get() == latin1Name(group != nullptr ? group->text : ""),
+                "the current group's name is its header's text in ANSI, or empty");
+        }
         break;
+      }
       case 3: {
         const std::string name = cText(input);
         const bool selected = prefs::selectGroup(name.c_str());
