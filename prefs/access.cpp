@@ -164,7 +164,7 @@ platform::Owned<char> currentGroupName() noexcept {
   const std::int32_t status =
       utf8ToLatin1(reinterpret_cast<unsigned char*>(copy.get()), &capacity,
                    reinterpret_cast<const unsigned char*>(name), &consumed);
-  copy.get()[status == 0 && consumed == length ? capacity : 0] = '\0';
+  copy.get()[status == 0 ? capacity : 0] = '\0';
   return copy;
 }
 
