@@ -48,28 +48,31 @@ std::string inFile(const std::string& name) {
 }
 
 // A header's text as an ANSI name: the text itself in an ANSI document; in a UTF-8 one its
-// characters as Latin-1 bytes, or nothing when any of them is invalid, cut off or above U+00FF
-// (overlong forms count as valid).
+// characters as Latin-1 bytes up to a last character cut off by the end of the text, or nothing
+// when a character is invalid or above U+00FF (overlong forms count as valid).
 std::string latin1Name(const char* text) {
   if (prefs::preferenceDocument().encoding != prefs::ENCODING_UTF8) return text;
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p != 0) {
-    const unsigned char lead = *p++;
-    int more = lead < 0x80   ? 0
-               : lead < 0xC0 ? -1
-               : lead < 0xE0 ? 1
-               : lead < 0xF0 ? 2
-               : lead < 0xF8 ? 3
-                             : -1;
+  const std::size_t length = std::strlen(text);
+  for (std::size_t at = 0; at < length;) {
+    const unsigned char lead = p[at];
+    const int more = lead < 0x80   ? 0
+                     : lead < 0xC0 ? -1
+                     : lead < 0xE0 ? 1
+                     : lead < 0xF0 ? 2
+                     : lead < 0xF8 ? 3
+                                   : -1;
     if (more < 0) return "";
+    if (length - at - 1 < static_cast<std::size_t>(more)) break;  // cut off: what came before
     std::uint32_t value = more == 0 ? lead : lead & (0x3Fu >> more);
-    for (; more > 0; --more, ++p) {
-      if ((*p & 0xC0) != 0x80) return "";  // the zero byte included: cut off
-      value = (value << 6) | (*p & 0x3Fu);
+    for (int i = 1; i <= more; ++i) {
+      if ((p[at + i] & 0xC0) != 0x80) return "";
+      value = (value << 6) | (p[at + i] & 0x3Fu);
     }
     if (value > 0xFF) return "";
     out += static_cast<char>(value);
+    at += 1 + more;
   }
   return out;
 }
