@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A private virtual X display (Xorg with the dummy driver, tests/e2e/xorg-dummy.conf) for
 # trying and testing the program without a screen. Source it for xdisplay_start/xdisplay_stop,
-# or run it: `xdisplay.sh run COMMAND...` runs COMMAND with DISPLAY set to a fresh display.
+# or run it: `xdisplay.sh run COMMAND...` runs COMMAND with DISPLAY set to a fresh display, and
+# XDISPLAY_PID, XDISPLAY_DIR and XDISPLAY_LOG exported for a command that stops or restarts the
+# server itself.
 
 XDISPLAY_CONFIG_DEFAULT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/xorg-dummy.conf"
 
@@ -123,6 +125,7 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
       trap xdisplay_stop EXIT
       trap 'exit 130' INT
       trap 'exit 143' TERM
+      export XDISPLAY_PID XDISPLAY_DIR XDISPLAY_LOG
       DISPLAY="$XDISPLAY_NAME" "$@"
       exit $?
       ;;
