@@ -1,0 +1,837 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real program, reskeeper on Linux or reskeeper.exe under wine,
+run in a fresh folder with a Data/Pref.txt of the scenario's own bytes, against the private X
+server that tests/e2e/xdisplay.sh starts. Each scenario sets the screen's mode with xrandr,
+lets the program run until the expected file and mode are there (or a deadline passes), and
+checks both byte for byte and with xrandr.
+
+    xdisplay.sh run scenarios.py --program PATH [--wine-prefix DIR] [--scenario NAME]...
+    scenarios.py --list linux|windows
+
+A Windows program that does not exist yet gives exit status 77 (skipped)."""
+
+import argparse
+import fcntl
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+import e2e
+from e2e import Failure, check, mode_text, shown, wait_until
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PASS_SECONDS = 0.5  # the program's cycle
+SKIPPED = 77
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+ANY = object()  # expect(): the file is not looked at
+NO_FILE = None
+
+LINUX = "linux"
+WINDOWS = "windows"
+SCENARIOS = {}
+
+
+def scenario(*systems):
+    def register(function):
+        SCENARIOS[function.__name__] = (function, systems)
+        return function
+
+    return register
+
+
+def group(name, width, height):
+    return b"[%s]\r\nRes_X = %d\r\nRes_Y = %d\r\n" % (name, width, height)
+
+
+# ---- The programs -------------------------------------------------------------------------
+
+
+def ofd_lock(fd, kind):
+    """Waits for an open-file-description lock on the whole file: the kind of lock the Linux
+    program takes, so that the two never meet inside each other's read or write."""
+    fcntl.fcntl(fd, fcntl.F_OFD_SETLKW, struct.pack("hhqqi4x", kind, os.SEEK_SET, 0, 0, 0))
+
+
+class Native:
+    """The Linux program, started directly."""
+
+    deadline = 15  # seconds for an expected state to appear
+
+    def __init__(self, path, root):
+        self.bin = os.path.join(root, "bin")
+        os.makedirs(self.bin, mode=0o755)
+        # A copy that another user can run, and that no rebuild replaces under the test.
+        self.path = shutil.copy(path, os.path.join(self.bin, "reskeeper"))
+        self.root = root
+        self.processes = []
+
+    def start(self, folder, user, nobody=False):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": os.environ["DISPLAY"]}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        if user is not None:
+            env["USERNAME"] = user  # bytes: the program's names are single-byte text
+        log = open(os.path.join(self.root, "program-%d.log" % len(self.processes)), "wb")
+        with log:
+            process = subprocess.Popen((NOBODY if nobody else []) + [self.path], cwd=folder,
+                                       env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                       stderr=subprocess.STDOUT)
+        self.processes.append(process)
+
+    def running(self):
+        return all(process.poll() is None for process in self.processes)
+
+    def wait_started(self):
+        pass
+
+    def stop(self):
+        for process in self.processes:
+            process.terminate()
+        for process in self.processes:
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.processes = []
+
+    def edit(self, folder, data):
+        fd = os.open(os.path.join(folder, "Data", "Pref.txt"), os.O_RDWR)
+        try:
+            ofd_lock(fd, fcntl.F_WRLCK)
+            os.ftruncate(fd, 0)
+            os.pwrite(fd, data, 0)
+        finally:
+            os.close(fd)
+
+    def sampler(self, folder):
+        return LockedSampler(os.path.join(folder, "Data", "Pref.txt"))
+
+
+class LockedSampler(threading.Thread):
+    """Reads the file under a read lock every 10 ms and keeps each state that differs from the
+    one before."""
+
+    def __init__(self, path):
+        super().__init__(daemon=True)
+        self.path = path
+        self.samples = []
+        self.stopping = threading.Event()
+
+    def run(self):
+        while not self.stopping.is_set():
+            try:
+                fd = os.open(self.path, os.O_RDONLY)
+            except FileNotFoundError:
+                fd = None
+            if fd is not None:
+                try:
+                    ofd_lock(fd, fcntl.F_RDLCK)
+                    data = b""
+                    while chunk := os.read(fd, 65536):
+                        data += chunk
+                finally:
+                    os.close(fd)
+                if not self.samples or self.samples[-1] != data:
+                    self.samples.append(data)
+            time.sleep(0.01)
+
+    def finish(self):
+        self.stopping.set()
+        self.join(30)
+        return self.samples
+
+
+def windows_path(path):
+    check(" " not in path, "a path with blanks cannot be passed through cmd: %s" % path)
+    return "Z:" + path.replace("/", "\\")
+
+
+class WineSession:
+    """One wine prefix, created on first use, and the wine processes started in it by one
+    Unix user (root, or nobody for a prefix of nobody's)."""
+
+    def __init__(self, prefix, nobody=False, home=None):
+        self.prefix = prefix
+        self.nobody = nobody
+        self.home = home or os.environ.get("HOME", "/root")
+        self.user = "nobody" if nobody else "root"
+        self.processes = []
+
+    def env(self):
+        return {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "USER": self.user,
+            "LOGNAME": self.user,
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "DISPLAY": os.environ["DISPLAY"],
+            # Command lines reach wine as UTF-8, and programs see names in code page 1252.
+            "LC_ALL": "C.UTF-8",
+        }
+
+    def command(self, *argv):
+        return (NOBODY if self.nobody else []) + list(argv)
+
+    def run(self, *argv, timeout=300, cwd=None):
+        return subprocess.run(self.command(*argv), env=self.env(), cwd=cwd, capture_output=True,
+                              timeout=timeout, stdin=subprocess.DEVNULL)
+
+    def prepare(self):
+        """Creates the prefix unless an earlier run did; runs serialised by a lock file."""
+        parent = os.path.dirname(self.prefix)
+        os.makedirs(parent, exist_ok=True)
+        with open(self.prefix + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            marker = os.path.join(self.prefix, ".initialised")
+            if os.path.exists(marker):
+                return
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            started = time.monotonic()
+            booted = self.run("wine", "wineboot", "--init")
+            self.run("wineserver", "-w")
+            check(os.path.exists(os.path.join(self.prefix, "system.reg")),
+                  "could not create the wine prefix %s:\n%s" % (
+                      self.prefix, booted.stdout.decode(errors="replace") +
+                      booted.stderr.decode(errors="replace")))
+            open(marker, "w").close()
+            print("created the wine prefix %s in %.1f s" % (self.prefix,
+                                                          time.monotonic() - started))
+
+    def start(self, folder, *argv):
+        process = subprocess.Popen(self.command("wine", *argv), cwd=folder, env=self.env(),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def unix_processes(self):
+        """(pid, command line) of the live processes running in this prefix."""
+        found = []
+        tag = b"WINEPREFIX=" + self.prefix.encode()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if tag not in f.read().split(b"\0"):
+                        continue
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    found.append((int(entry), f.read().replace(b"\0", b" ").decode(
+                        errors="replace")))
+            except OSError:
+                continue
+        return found
+
+    def stop(self):
+        """Ends every process of the prefix and waits until the wine server has left."""
+        self.run("wineserver", "-k", timeout=60)
+        self.run("wineserver", "-w", timeout=60)
+        for process in self.processes:
+            try:
+                process.wait(30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.processes = []
+        left = wait_until(lambda: not self.unix_processes(), 30, 0.1)
+        check(left, "wine processes left running in %s: %s" % (self.prefix,
+                                                              self.unix_processes()))
+
+
+class Wine:
+    """The Windows program under wine, started through cmd so that each run has its own
+    USERNAME: wine gives every process the user name of the first one its server saw."""
+
+    deadline = 40
+
+    def __init__(self, path, root, prefix):
+        self.root = root
+        self.bin = os.path.join(root, "bin")
+        os.makedirs(self.bin, mode=0o755)
+        self.path = shutil.copy(path, os.path.join(self.bin, "reskeeper.exe"))
+        self.session = WineSession(prefix)
+        self.session.prepare()
+        self.sessions = [self.session]
+        self.helper = None
+        self.started = 0
+
+    def start(self, folder, user, nobody=False):
+        session = self.session
+        if nobody:
+            session = self.nobody_session()
+        name = b"" if user is None else user.decode("latin-1").encode()
+        session.start(folder, "cmd", "/c", "set", b"USERNAME=" + name + b"&&",
+                      windows_path(self.path))
+        self.started += 1
+
+    def nobody_session(self):
+        home = os.path.join(self.root, "nobody")
+        if not os.path.isdir(home):
+            os.makedirs(home, mode=0o755)
+            shutil.chown(home, "nobody", "nogroup")
+            session = WineSession(os.path.join(home, "prefix"), nobody=True, home=home)
+            session.prepare()
+            self.sessions.append(session)
+        return self.sessions[-1]
+
+    def programs(self):
+        return [pid for session in self.sessions for pid, command in session.unix_processes()
+                if command.lower().startswith("z:\\") and "reskeeper.exe" in command.lower()]
+
+    def running(self):
+        # cmd waits for the program; the program going away ends cmd too.
+        return all(p.poll() is None for s in self.sessions for p in s.processes)
+
+    def wait_started(self):
+        count = wait_until(lambda: len(self.programs()) >= self.started, self.deadline)
+        check(count, "reskeeper.exe did not start under wine")
+
+    def stop(self):
+        errors = []
+        for session in self.sessions:
+            try:
+                session.stop()
+            except Failure as error:
+                errors.append(str(error))
+        check(not errors, "\n".join(errors))
+        self.started = 0
+
+    def winfile(self):
+        """The helper that reads and writes files as a careful Windows program would, built
+        with the cross compiler on first use."""
+        if self.helper is None:
+            compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which(
+                "x86_64-w64-mingw32-gcc")
+            check(compiler, "no x86_64-w64-mingw32-gcc to build the file helper")
+            self.helper = os.path.join(self.bin, "winfile.exe")
+            built = subprocess.run([compiler, "-O2", "-static", "-o", self.helper,
+                                    os.path.join(HERE, "winfile.c")], capture_output=True,
+                                   text=True)
+            check(built.returncode == 0, "could not build winfile.exe:\n" + built.stderr)
+        return windows_path(self.helper)
+
+    def edit(self, folder, data):
+        source = os.path.join(self.root, "edit.bin")
+        with open(source, "wb") as f:
+            f.write(data)
+        done = self.session.run("wine", self.winfile(), "write", "Data\\Pref.txt",
+                                windows_path(source), cwd=folder, timeout=120)
+        check(done.returncode == 0, "winfile write failed: %s" % done.stderr.decode(
+            errors="replace"))
+
+    def sampler(self, folder):
+        return WineSampler(self, folder)
+
+
+class WineSampler:
+    """winfile sample, running beside the programs until finish()."""
+
+    def __init__(self, wine, folder):
+        self.wine = wine
+        self.folder = folder
+        self.out = tempfile.mkdtemp(dir=wine.root, prefix="samples.")
+        self.process = None
+
+    def start(self):
+        self.process = self.wine.session.start(self.folder, self.wine.winfile(), "sample",
+                                               "Data\\Pref.txt", windows_path(self.out), "6000")
+
+    def finish(self):
+        open(os.path.join(self.out, "stop"), "w").close()
+        try:
+            self.process.wait(60)
+        except subprocess.TimeoutExpired:
+            raise Failure("winfile sample did not finish")
+        self.wine.session.processes.remove(self.process)
+        samples = []
+        for name in sorted(n for n in os.listdir(self.out) if n.endswith(".bin")):
+            with open(os.path.join(self.out, name), "rb") as f:
+                samples.append(f.read())
+        return samples
+
+
+# ---- A scenario's surroundings ------------------------------------------------------------
+
+
+class Scenario:
+    def __init__(self, program, root):
+        self.program = program
+        self.root = root
+        self.folders = 0
+        self.lost_edits = 0
+
+    def work(self, prefs, data=True):
+        """A fresh working folder (readable by everyone) with Data/Pref.txt holding `prefs`, or
+        with no file when `prefs` is None."""
+        self.folders += 1
+        folder = os.path.join(self.root, "work%d" % self.folders)
+        os.makedirs(os.path.join(folder, "Data") if data else folder)
+        for path in (folder, os.path.join(folder, "Data")):
+            if os.path.isdir(path):
+                os.chmod(path, 0o755)
+        if prefs is not None:
+            with open(self.pref_path(folder), "wb") as f:
+                f.write(prefs)
+        return folder
+
+    @staticmethod
+    def pref_path(folder):
+        return os.path.join(folder, "Data", "Pref.txt")
+
+    def prefs(self, folder):
+        try:
+            with open(self.pref_path(folder), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return NO_FILE
+
+    def start(self, folder, user, nobody=False):
+        self.program.start(folder, user, nobody)
+
+    def stop(self):
+        self.program.stop()
+
+    def edit(self, folder, data, before, after):
+        """Writes `data` over Data/Pref.txt as another careful program would, and waits until
+        a pass has rewritten it, into `after`. A pass that loaded the table before the edit
+        (or could not load it, while the editor held the file) writes its older values over
+        the edit, giving `before` back: the edit is then made again."""
+        for _ in range(5):
+            self.program.edit(folder, data)
+            wait_until(lambda: self.prefs(folder) in (before, after) or not self.program.running(),
+                       self.program.deadline)
+            if self.prefs(folder) != before:
+                return
+            self.lost_edits += 1
+            print("    the edit was lost: a pass wrote its older values over it; editing again")
+        raise Failure("five edits in a row were lost")
+
+    def passes(self, count):
+        """Waits a fixed few of the program's passes: for the checks that nothing changes."""
+        time.sleep(count * PASS_SECONDS)
+
+    def settle(self):
+        """Waits until the program runs and has had a few passes."""
+        self.program.wait_started()
+        self.passes(4)
+
+    def expect(self, folder, file=ANY, mode=None, when="", poll=True):
+        """Waits until Data/Pref.txt holds `file` (bytes, NO_FILE, or a tuple of acceptable
+        contents) and the screen shows `mode`, failing at the deadline with both shown."""
+        options = file if isinstance(file, tuple) else (file,)
+
+        def holds():
+            if not self.program.running():
+                return True  # reported below
+            return ((file is ANY or self.prefs(folder) in options) and
+                    (mode is None or e2e.screen_mode() == mode))
+
+        if poll:
+            wait_until(holds, self.program.deadline)
+        actual_file = self.prefs(folder) if file is not ANY else None
+        actual_mode = e2e.screen_mode()
+        problems = []
+        if not self.program.running():
+            problems.append("the program is no longer running\n" + self.logs())
+        if file is not ANY and actual_file not in options:
+            for number, option in enumerate(options):
+                problems.append("expected file%s:\n%s" % (
+                    " (option %d)" % (number + 1) if len(options) > 1 else "", shown(option)))
+            problems.append("actual file:\n%s" % shown(actual_file))
+        if mode is not None and actual_mode != mode:
+            problems.append("expected screen %s, actual %s" % (mode_text(mode),
+                                                              mode_text(actual_mode)))
+        if problems:
+            raise Failure("%s%s" % ("%s: " % when if when else "", "\n".join(problems)))
+
+    def check_now(self, folder, file=ANY, mode=None, when=""):
+        self.expect(folder, file, mode, when, poll=False)
+
+    def logs(self):
+        text = []
+        for name in sorted(os.listdir(self.root)):
+            if name.startswith("program-") and name.endswith(".log"):
+                with open(os.path.join(self.root, name), errors="replace") as f:
+                    content = f.read().strip()
+                if content:
+                    text.append("%s:\n%s" % (name, content[-4000:]))
+        return "\n".join(text)
+
+
+# ---- The normal form of a file no group is added to but the program's own ----------------
+
+LINE_END = b"\r\n\0"
+BLANKS = b" \t"
+
+
+def normal_form(content):
+    """The lines of `content` (without a byte-order mark) as the program writes them back:
+    blank lines dropped, leading blanks gone, `; comment`, `[group]` and `key = value`, each
+    ended by CR LF. A zero byte ends a line like CR or LF."""
+    data = content + b"\0\0"
+    lines = []
+
+    def line_end(i):
+        while data[i] not in LINE_END:
+            i += 1
+        return i
+
+    i = 0
+    while i < len(content):
+        while data[i] in BLANKS:
+            i += 1
+        if data[i] == ord(";"):
+            i += 1
+            if data[i] == ord(" "):
+                i += 1
+            end = line_end(i)
+            lines.append(b"; " + data[i:end])
+        elif data[i] == ord("["):
+            j = i + 1
+            while data[j] != ord("]") and data[j] not in LINE_END:
+                j += 1
+            lines.append(b"[" + data[i + 1:j] + b"]")
+            end = line_end(j + 1) if data[j] == ord("]") else j
+        elif data[i] in LINE_END:
+            end = i
+        else:
+            j = i
+            while data[j] != ord("=") and data[j] not in LINE_END:
+                j += 1
+            key = data[i:j].rstrip(BLANKS)
+            value = b""
+            end = j
+            if data[j] == ord("="):
+                j += 1
+                while data[j] in BLANKS:
+                    j += 1
+                end = line_end(j)
+                value = data[j:end]
+            lines.append(key + b" = " + value)
+        i = end + 1
+        while data[i] in b"\r\n":
+            i += 1
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+def garbage(size=3000, seed=20240611):
+    """Bytes of every kind, line ends, zero bytes, blanks, `;` and `=` among them often, but no
+    `[`: a group in them would take values of its own."""
+    rng = random.Random(seed)
+    special = b"\r\n\0 \t;=\xef\xbb\xbf"
+    choices = [b for b in range(256) if b != ord("[")]
+    data = bytes(rng.choice(special) if rng.random() < 0.3 else rng.choice(choices)
+                 for _ in range(size))
+    return b"x" + data  # never a byte-order mark at the start
+
+
+# ---- The scenarios ------------------------------------------------------------------------
+
+
+@scenario(LINUX, WINDOWS)
+def typical_pass(s):
+    """The screen is switched to the user's stored size and the file rewritten in normal form;
+    later passes change nothing."""
+    e2e.set_mode(1920, 1080)
+    work = s.work(b"[bob]\nRes_X=800\nRes_Y=600\n[alice]\nRes_X=1280\nRes_Y=1024\n")
+    s.start(work, b"alice")
+    normal = group(b"bob", 800, 600) + group(b"alice", 1280, 1024)
+    s.expect(work, normal, (1280, 1024))
+    s.passes(3)
+    s.check_now(work, normal, (1280, 1024), "three passes later")
+
+
+@scenario(LINUX, WINDOWS)
+def first_time_user(s):
+    """A user seen for the first time gets the present size recorded, not the default one."""
+    e2e.set_mode(800, 600)
+    work = s.work(b"")
+    s.start(work, b"carol")
+    s.expect(work, group(b"carol", 800, 600), (800, 600))
+
+
+@scenario(LINUX, WINDOWS)
+def unset_user_name(s):
+    """Without USERNAME the name is 255 blanks, recorded like any first-time user."""
+    e2e.set_mode(1280, 1024)
+    stored = group(b"alice", 800, 600)
+    work = s.work(stored)
+    s.start(work, None)
+    s.expect(work, stored + group(b" " * 255, 1280, 1024), (1280, 1024))
+
+
+@scenario(LINUX, WINDOWS)
+def missing_file(s):
+    """A missing file is never created and nothing is switched; a file that appears later is
+    used from the next pass on."""
+    e2e.set_mode(1280, 1024)
+    work = s.work(None)
+    s.start(work, b"dave")
+    s.settle()
+    s.check_now(work, NO_FILE, (1280, 1024), "with no file")
+    check(sorted(os.listdir(work)) == ["Data"] and os.listdir(os.path.join(work, "Data")) == [],
+          "the program created files: %s" % sorted(
+              os.path.relpath(os.path.join(d, n), work) for d, _, ns in os.walk(work)
+              for n in ns))
+    with open(s.pref_path(work), "wb"):
+        pass
+    s.expect(work, group(b"dave", 1280, 1024), (1280, 1024), "once an empty file appeared")
+
+
+@scenario(LINUX, WINDOWS)
+def normalise(s):
+    """Comments, blank lines, leading blanks, `a=b=c`, a line without `=`, a group without `]`,
+    text after `]`, key case and every kind of line end come out in normal form."""
+    e2e.set_mode(1920, 1080)
+    work = s.work(b"; users of this machine\n"
+                  b"\n"
+                  b"   ;indented comment\r\n"
+                  b"\t top=level\n"
+                  b"[alice]  trailing words\r"
+                  b"  Res_X=800\n"
+                  b"Res_Y   =   600\n"
+                  b"formula=a=b=c\n"
+                  b"no equals here\n"
+                  b"\r\n\r\n\n"
+                  b"[bob\n"
+                  b"res_x=1280\n"
+                  b"Res_Y=1024")
+    s.start(work, b"alice")
+    s.expect(work, b"; users of this machine\r\n"
+                   b"; indented comment\r\n"
+                   b"top = level\r\n"
+                   b"[alice]\r\n"
+                   b"Res_X = 800\r\n"
+                   b"Res_Y = 600\r\n"
+                   b"formula = a=b=c\r\n"
+                   b"no equals here = \r\n"
+                   b"[bob]\r\n"
+                   b"Res_X = 1280\r\n"
+                   b"Res_Y = 1024\r\n", (800, 600))
+
+
+UTF8_NAMES = (b"\xef\xbb\xbf; Benutzer\n[J\xc3\xbcrgen]\nRes_X=1024\nRes_Y=768\n"
+              b"[Zo\xc3\xab]\nRes_X=800\nRes_Y=600\n")
+
+
+@scenario(LINUX, WINDOWS)
+def utf8_file(s):
+    """A UTF-8 file keeps its byte-order mark, followed by an empty line; a user name in
+    Latin-1 finds its UTF-8 group, and a new one is added in UTF-8."""
+    e2e.set_mode(1280, 1024)
+    work = s.work(UTF8_NAMES)
+    normal = (b"\xef\xbb\xbf\r\n; Benutzer\r\n" + group(b"J\xc3\xbcrgen", 1024, 768) +
+              group(b"Zo\xc3\xab", 800, 600))
+    s.start(work, b"J\xfcrgen")
+    s.expect(work, normal, (1024, 768))
+    s.stop()
+    s.start(work, b"Ren\xe9e")
+    s.expect(work, normal + group(b"Ren\xc3\xa9e", 1024, 768), (1024, 768), "as Renee")
+
+
+@scenario(LINUX, WINDOWS)
+def edit_while_running(s):
+    """A value edited in the file while the program runs is applied at the next pass."""
+    e2e.set_mode(1920, 1080)
+    work = s.work(group(b"alice", 1280, 1024))
+    s.start(work, b"alice")
+    s.expect(work, group(b"alice", 1280, 1024), (1280, 1024))
+    s.edit(work, b"[alice]\nRes_X=800\nRes_Y=600\n", group(b"alice", 1280, 1024),
+           group(b"alice", 800, 600))
+    s.expect(work, group(b"alice", 800, 600), (800, 600), "after the edit")
+
+
+@scenario(LINUX, WINDOWS)
+def read_only_file(s):
+    """A file the program's user cannot write is read and applied but keeps its bytes. The
+    program runs as nobody, since root may write any file."""
+    e2e.set_mode(1920, 1080)
+    original = b"[alice]\nRes_X=1024\nRes_Y=768\n"
+    work = s.work(original)
+    os.chmod(s.pref_path(work), 0o444)
+    before = os.stat(s.pref_path(work))
+    s.start(work, b"alice", nobody=True)
+    s.expect(work, original, (1024, 768))
+    s.passes(4)
+    s.check_now(work, original, (1024, 768), "four passes later")
+    after = os.stat(s.pref_path(work))
+    check(after.st_mtime_ns == before.st_mtime_ns, "the read-only file was written")
+
+
+@scenario(LINUX, WINDOWS)
+def two_programs(s):
+    """Two programs for two users on one folder: the file ends with both groups, none lost or
+    doubled, and every state another careful reader sees is a whole file."""
+    e2e.set_mode(1280, 1024)
+    start = b"; shared by alice and bob\r\n"
+    alice = group(b"alice", 1280, 1024)
+    bob = group(b"bob", 1280, 1024)
+    work = s.work(start)
+    sampler = s.program.sampler(work)
+    sampler.start()
+    try:
+        s.start(work, b"alice")
+        s.start(work, b"bob")
+        s.expect(work, (start + alice + bob, start + bob + alice), (1280, 1024))
+        s.passes(4)
+    finally:
+        samples = sampler.finish()
+    s.check_now(work, (start + alice + bob, start + bob + alice), (1280, 1024), "four passes later")
+    whole = {start, start + alice, start + bob, start + alice + bob, start + bob + alice}
+    broken = [sample for sample in samples if sample not in whole]
+    check(not broken, "states that are no whole file:\n%s" % "\n--\n".join(map(shown, broken)))
+    check(len(samples) >= 2, "the reader saw %d states" % len(samples))
+    print("    a reader saw %d states, all whole" % len(samples))
+
+
+@scenario(LINUX, WINDOWS)
+def pref_is_a_folder(s):
+    """Data/Pref.txt as a folder: the program keeps running and touches nothing, and uses a
+    file put in its place."""
+    e2e.set_mode(1024, 768)
+    work = s.work(None)
+    os.mkdir(s.pref_path(work))
+    s.start(work, b"erin")
+    s.settle()
+    s.check_now(work, mode=(1024, 768), when="with a folder")
+    check(os.path.isdir(s.pref_path(work)) and not os.listdir(s.pref_path(work)),
+          "the folder changed")
+    os.rmdir(s.pref_path(work))
+    with open(s.pref_path(work), "wb"):
+        pass
+    s.expect(work, group(b"erin", 1024, 768), (1024, 768), "once a file replaced the folder")
+
+
+@scenario(LINUX, WINDOWS)
+def garbage_file(s):
+    """Garbage bytes: the program keeps running, and the file, in normal form, gains the user's
+    group."""
+    e2e.set_mode(800, 600)
+    junk = garbage()
+    work = s.work(junk)
+    s.start(work, b"frank")
+    s.expect(work, normal_form(junk) + group(b"frank", 800, 600), (800, 600))
+
+
+@scenario(LINUX, WINDOWS)
+def refused_sizes(s):
+    """Stored sizes the screen cannot show (no such mode, zero, negative, too large) leave it
+    alone, pass after pass; a size it can show is switched to afterwards."""
+    e2e.set_mode(1280, 1024)
+    work = s.work(group(b"alice", 1280, 1024))
+    s.start(work, b"alice")
+    s.expect(work, group(b"alice", 1280, 1024), (1280, 1024))
+    stored = group(b"alice", 1280, 1024)
+    for width, height in ((1234, 567), (1920, 600), (0, 0), (-800, -600), (100000, 100000),
+                          (800, 600)):
+        wanted = group(b"alice", width, height)
+        s.edit(work, b"[alice]\nRes_X=%d\nRes_Y=%d\n" % (width, height), stored, wanted)
+        stored = wanted
+        # The rewrite comes after the pass's switch: once it is there, the switch was tried.
+        shows = (800, 600) if width == 800 else (1280, 1024)
+        s.expect(work, wanted, shows, "asking for %dx%d" % (width, height))
+
+
+@scenario(LINUX)
+def x_server_restart(s):
+    """The X server goes away and a new one comes up on the same display: the program keeps
+    running and switches the new screen to the stored size."""
+    server = e2e.XServer()
+    e2e.set_mode(1920, 1080)
+    work = s.work(group(b"alice", 1024, 768))
+    s.start(work, b"alice")
+    s.expect(work, group(b"alice", 1024, 768), (1024, 768))
+    try:
+        server.kill()
+        s.passes(4)
+        check(s.program.running(), "the program ended with the X server\n" + s.logs())
+        server.start_again()
+        s.expect(work, group(b"alice", 1024, 768), (1024, 768), "on the new server")
+    finally:
+        s.stop()
+
+
+# ---- Running them -------------------------------------------------------------------------
+
+
+def run(name, program_path, wine_prefix):
+    function, _ = SCENARIOS[name]
+    root = tempfile.mkdtemp(prefix="reskeeper-e2e.")
+    os.chmod(root, 0o755)
+    started = time.monotonic()
+    program = None
+    error = None
+    try:
+        if program_path.endswith(".exe"):
+            program = Wine(program_path, root, wine_prefix)
+        else:
+            program = Native(program_path, root)
+        print("---- %s: %s" % (name, " ".join(function.__doc__.split())))
+        surroundings = Scenario(program, root)
+        function(surroundings)
+        check(program.running(), "the program ended during the scenario\n" + surroundings.logs())
+    except Failure as failure:
+        error = str(failure)
+    except Exception:  # a broken harness is a failure too, with its trace
+        error = traceback.format_exc()
+    finally:
+        if program is not None:
+            try:
+                program.stop()
+            except Failure as failure:
+                error = (error + "\n" if error else "") + str(failure)
+    e2e.report(name, started, error)
+    if error is None:
+        shutil.rmtree(root, ignore_errors=True)
+    else:
+        print("kept %s" % root)
+    return error is None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", choices=[LINUX, WINDOWS], help="print the scenario names")
+    parser.add_argument("--program", help="reskeeper or reskeeper.exe")
+    parser.add_argument("--wine-prefix", help="the wine prefix to create or reuse")
+    parser.add_argument("--scenario", action="append", help="run only this one (repeatable)")
+    args = parser.parse_args()
+    if args.list:
+        print(";".join(n for n, (_, systems) in SCENARIOS.items() if args.list in systems))
+        return 0
+    if not args.program:
+        parser.error("--program is needed")
+    windows = args.program.endswith(".exe")
+    if not os.path.isfile(args.program):
+        print("SKIPPED: %s does not exist%s" % (
+            args.program, "; build the windows preset first" if windows else ""))
+        return SKIPPED if windows else 1
+    if windows and not args.wine_prefix:
+        parser.error("--wine-prefix is needed for a Windows program")
+    check(e2e.screen_mode() is not None, "no %s on the display %s" % (
+        e2e.OUTPUT, os.environ.get("DISPLAY")))
+    system = WINDOWS if windows else LINUX
+    names = args.scenario or [n for n, (_, systems) in SCENARIOS.items() if system in systems]
+    unknown = [n for n in names if n not in SCENARIOS or system not in SCENARIOS[n][1]]
+    if unknown:
+        parser.error("no %s scenario %s" % (system, ", ".join(unknown)))
+    try:
+        results = [run(name, os.path.abspath(args.program), args.wine_prefix) for name in names]
+    finally:
+        e2e.stop_servers()
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
