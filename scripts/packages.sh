@@ -6,7 +6,7 @@ DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-  clang libclang-rt-14-dev util-linux procps)
+  clang libclang-rt-14-dev util-linux procps python3)
 BENCH_PACKAGES=("${BUILD_PACKAGES[@]}" libbenchmark-dev)
 
 install_missing() {
