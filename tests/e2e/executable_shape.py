@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""The shape of reskeeper.exe, read from its PE headers: a 64-bit Windows GUI program (no
+console), importing only DLLs that come with Windows (the C, C++ and thread runtimes linked
+in), with the display calls taken from USER32, and carrying its application manifest: run as
+the invoking user, per-monitor DPI aware.
+
+    executable_shape.py PATH/reskeeper.exe
+
+Exit status 77 (skipped) when the executable is not built yet."""
+
+import struct
+import sys
+import xml.etree.ElementTree as ElementTree
+
+SKIPPED = 77
+MACHINE_AMD64 = 0x8664
+PE32_PLUS = 0x20B
+SUBSYSTEM_WINDOWS_GUI = 2
+RT_MANIFEST = 24
+CREATEPROCESS_MANIFEST_RESOURCE_ID = 1
+
+# DLLs every Windows has; anything else would have to ship beside the program.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll",
+               "ntdll.dll", "shell32.dll", "ole32.dll", "ws2_32.dll", "bcrypt.dll"}
+NEEDED_CALLS = {"user32.dll": {"ChangeDisplaySettingsA", "EnumDisplaySettingsA",
+                               "GetSystemMetrics"},
+                "kernel32.dll": {"CreateFileA", "GetEnvironmentVariableA", "Sleep"}}
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+
+
+class Image:
+    """A PE file's headers, sections and the data directories needed here."""
+
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        (self.machine, sections, _, _, _, optional_size, _) = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        if self.magic != PE32_PLUS:
+            raise ValueError("not a 64-bit image (optional header magic %#x)" % self.magic)
+        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        directories = optional + 112
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i)
+                            for i in range(struct.unpack_from("<I", data, directories - 4)[0])]
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            name, virtual_size, address, raw_size, raw_offset = struct.unpack_from(
+                "<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), address,
+                                  max(virtual_size, raw_size), raw_offset))
+
+    def offset(self, rva):
+        for _, address, size, raw_offset in self.sections:
+            if address <= rva < address + size:
+                return raw_offset + rva - address
+        raise ValueError("address %#x is in no section" % rva)
+
+    def text(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode()
+
+    def imports(self):
+        """{dll name in lower case: set of the names of the functions taken from it}"""
+        found = {}
+        rva, _ = self.directories[1]
+        if rva == 0:
+            return found
+        position = self.offset(rva)
+        while True:
+            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, position)
+            if name == 0:
+                return found
+            calls = found.setdefault(self.text(name).lower(), set())
+            entry = self.offset(lookup or thunks)
+            while (thunk := struct.unpack_from("<Q", self.data, entry)[0]) != 0:
+                if not thunk & (1 << 63):  # by name: a hint, then the name
+                    calls.add(self.text((thunk & 0x7FFFFFFF) + 2))
+                entry += 8
+            position += 20
+
+    def resource(self, *path):
+        """The bytes of the resource at `path` (type id, name id); the first language."""
+        base, _ = self.directories[2]
+        if base == 0:
+            return None
+        root = self.offset(base)
+        directory = root
+        for wanted in list(path) + [None]:
+            named, numbered = struct.unpack_from("<HH", self.data, directory + 12)
+            entries = [struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
+                       for i in range(named + numbered)]
+            match = [target for key, target in entries if wanted is None or key == wanted]
+            if not match:
+                return None
+            target = match[0]
+            if target & 0x80000000:
+                directory = root + (target & 0x7FFFFFFF)
+            else:
+                data_rva, size, _, _ = struct.unpack_from("<IIII", self.data, root + target)
+                start = self.offset(data_rva)
+                return self.data[start:start + size]
+        return None
+
+
+def problems_of(image):
+    problems = []
+    if image.machine != MACHINE_AMD64:
+        problems.append("machine %#x, expected x86-64" % image.machine)
+    if image.subsystem != SUBSYSTEM_WINDOWS_GUI:
+        problems.append("subsystem %d, expected 2 (Windows GUI: no console)" % image.subsystem)
+
+    imports = image.imports()
+    foreign = sorted(set(imports) - SYSTEM_DLLS)
+    if foreign:
+        problems.append("imports DLLs that do not come with Windows: %s" % ", ".join(foreign))
+    for dll, calls in NEEDED_CALLS.items():
+        missing = sorted(calls - imports.get(dll, set()))
+        if missing:
+            problems.append("does not take %s from %s" % (", ".join(missing), dll.upper()))
+
+    manifest = image.resource(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID)
+    if manifest is None:
+        problems.append("no application manifest (RT_MANIFEST 1)")
+        return problems, imports
+    try:
+        root = ElementTree.fromstring(manifest)
+    except ElementTree.ParseError as error:
+        return problems + ["the manifest is no well-formed XML: %s" % error], imports
+    level = root.find("{0}trustInfo/{0}security/{0}requestedPrivileges/{0}requestedExecutionLevel"
+                      .format(ASM_V3))
+    if level is None or level.get("level") != "asInvoker":
+        problems.append("the manifest does not run it as the invoking user (asInvoker)")
+    settings = root.find("%sapplication/%swindowsSettings" % (ASM_V3, ASM_V3))
+    aware = settings.find(SETTINGS_2005 + "dpiAware") if settings is not None else None
+    awareness = settings.find(SETTINGS_2016 + "dpiAwareness") if settings is not None else None
+    if aware is None or aware.text.strip().lower() != "true/pm":
+        problems.append("dpiAware is not true/pm")
+    if awareness is None or awareness.text.split(",")[0].strip() != "PerMonitorV2":
+        problems.append("dpiAwareness does not ask for PerMonitorV2 first")
+    if root.tag != ASM_V1 + "assembly":
+        problems.append("the manifest's root is %s, not an assembly" % root.tag)
+    return problems, imports
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    path = sys.argv[1]
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        print("SKIPPED: %s does not exist; build the windows preset first" % path)
+        return SKIPPED
+    try:
+        problems, imports = problems_of(Image(data))
+    except (ValueError, struct.error) as error:
+        problems, imports = ["cannot read the PE headers: %s" % error], {}
+    print("imports: %s" % ", ".join(sorted(imports)))
+    for problem in problems:
+        print("FAIL: %s" % problem)
+    if not problems:
+        print("PASS: %s is a 64-bit GUI program with system DLLs only and its manifest" % path)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
