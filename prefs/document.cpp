@@ -190,6 +190,16 @@ void releaseDocument() {
 constexpr char UTF8_PREFIX[] = "\xEF\xBB\xBF\r\n";
 constexpr std::size_t UTF8_PREFIX_LENGTH = 5;
 
+// An ANSI document whose text would begin with the bytes of the byte-order mark (an entry
+// whose key starts with them, once the blank lines before it are gone) starts with an empty
+// line instead, so that the file is not read back as UTF-8.
+bool needsLeadingBlankLine() {
+  const PreferenceDocument& doc = theDocument;
+  return doc.encoding == ENCODING_ANSI && doc.firstLine != nullptr &&
+         lineKind(*doc.firstLine) == LineKind::Entry &&
+         std::strncmp(doc.firstLine->kindOrKey, UTF8_PREFIX, 3) == 0;
+}
+
 char* append(char* out, const char* text) {
   const std::size_t length = std::strlen(text);
   std::memcpy(out, text, length);
@@ -200,6 +210,7 @@ char* append(char* out, const char* text) {
 std::uint64_t textSize() {
   const PreferenceDocument& doc = theDocument;
   std::uint64_t size = doc.encoding == ENCODING_UTF8 ? UTF8_PREFIX_LENGTH : 0;
+  if (needsLeadingBlankLine()) size += 2;
   for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
     size += std::strlen(line->text);
     if (lineKind(*line) == LineKind::Entry) {
@@ -214,6 +225,7 @@ std::uint64_t textSize() {
 void buildText(char* out) {
   const PreferenceDocument& doc = theDocument;
   if (doc.encoding == ENCODING_UTF8) out = append(out, UTF8_PREFIX);
+  if (needsLeadingBlankLine()) out = append(out, "\r\n");
   for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
     switch (lineKind(*line)) {
       case LineKind::Group:

@@ -131,6 +131,16 @@ TEST_F(DocumentTest, AByteOrderMarkFileIsWrittenBackWithItAndAnEmptyLine) {
             visible(written));
 }
 
+TEST_F(DocumentTest, AnAnsiFileNeverTurnsIntoAUtf8OneWhenWrittenBack) {
+  // Once the blank line is gone, the entry's key would start the file with the byte-order mark.
+  const std::string written = afterClose("\n\xEF\xBB\xBF[a]\n[z]\n", touchLastGroup);
+  EXPECT_EQ(visible(written), visible("\r\n\xEF\xBB\xBF[a] = \r\n[z]\r\nk = 1\r\n"));
+  const std::string path = fileWith(written);
+  ASSERT_TRUE(prefs::openPreferences(path.c_str()));
+  EXPECT_EQ(prefs::preferenceDocument().encoding, prefs::ENCODING_ANSI);
+  EXPECT_EQ(documentLines().front(), (LineView{LineKind::Entry, "\xEF\xBB\xBF[a]", ""}));
+}
+
 TEST_F(DocumentTest, OpeningNeverCreatesAFileAndTakesOnlyRegularFiles) {
   const std::string missing = folder.file("missing.txt");
   EXPECT_FALSE(prefs::openPreferences(missing.c_str()));
