@@ -160,6 +160,10 @@ void applyCurrentUser() noexcept {
     }
     return;
   }
+  // A display that cannot tell its size (no X server yet, a failed query) reads 0: recording
+  // that would have the user switched to 0 x 0 at every later pass. The user is recorded at
+  // the first pass that sees a real size.
+  if (width <= 0 || height <= 0) return;
   appendUser(name.text, width, height);
 }
 

@@ -93,6 +93,20 @@ TEST_P(KeeperTest, AFirstTimeUserIsRecordedWithThePresentSizeAndNotSwitched) {
   EXPECT_EQ(prefs(), visible("[alice]\r\nRes_X = 1600\r\nRes_Y = 900\r\n"));
 }
 
+TEST_P(KeeperTest, AFirstTimeUserWaitsForADisplayThatCanTellItsSize) {
+  writePrefs("");
+  fakeSystem().width = 0;
+  fakeSystem().height = 0;
+  keeper::runPass();
+  EXPECT_TRUE(table().empty());
+  EXPECT_EQ(prefs(), "");
+  fakeSystem().width = 1280;
+  fakeSystem().height = 720;
+  keeper::runPass();
+  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 720}}));
+  EXPECT_TRUE(takeSwitches().empty());
+}
+
 TEST_P(KeeperTest, AMissingFileIsNeverCreated) {
   for (int pass = 0; pass < 3; ++pass) keeper::runPass();
   EXPECT_FALSE(testing_support::exists(keeper::PREFERENCE_FILE));
