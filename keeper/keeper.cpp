@@ -11,6 +11,10 @@ namespace {
 
 UserResolutionTable table;
 bool indexEnabled = true;
+// With the index, whether no two records share a name; and the record after the last one
+// found, which a load over a file in table order finds without touching the index.
+bool namesUnique = true;
+std::uint32_t nextGuess = 0;
 
 // Whether the last load step merged the whole file into the table. When it could not (the
 // file held by another process, memory running out), the apply step may record a user's
@@ -55,9 +59,14 @@ void growIndex(std::uint32_t extra) {
   if (table.index == nullptr) return;
   table.indexCapacity = static_cast<std::uint32_t>(capacity);
   std::memset(table.index, 0, capacity * sizeof(std::uint32_t));
+  namesUnique = true;
   for (std::uint32_t i = 0; i < table.count; ++i) {
     std::uint32_t* slot = indexSlot(table.records[i].userName);
-    if (*slot == 0) *slot = i + 1;  // the first record of a name wins
+    if (*slot == 0) {
+      *slot = i + 1;  // the first record of a name wins
+    } else {
+      namesUnique = false;
+    }
   }
 }
 
@@ -76,8 +85,14 @@ UserResolutionTable& userTable() noexcept { return table; }
 
 UserResolution* findUser(const char* name) noexcept {
   if (table.index != nullptr) {
+    if (namesUnique && nextGuess < table.count &&
+        std::strcmp(table.records[nextGuess].userName, name) == 0) {
+      return &table.records[nextGuess++];
+    }
     const std::uint32_t number = *indexSlot(name);
-    return number != 0 ? &table.records[number - 1] : nullptr;
+    if (number == 0) return nullptr;
+    nextGuess = number;
+    return &table.records[number - 1];
   }
   for (std::uint32_t i = 0; i < table.count; ++i) {
     if (std::strcmp(table.records[i].userName, name) == 0) return &table.records[i];
@@ -105,7 +120,11 @@ bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexc
   table.records[table.count++] = UserResolution{copy, width, height};
   if (table.index != nullptr) {
     std::uint32_t* slot = indexSlot(copy);
-    if (*slot == 0) *slot = table.count;
+    if (*slot == 0) {
+      *slot = table.count;
+    } else {
+      namesUnique = false;
+    }
   }
   return true;
 }
@@ -198,6 +217,8 @@ void clearUserTable() noexcept {
   platform::release(table.records);
   dropIndex();
   table = UserResolutionTable{};
+  namesUnique = true;
+  nextGuess = 0;
   loadComplete = true;
 }
 

@@ -11,7 +11,7 @@ namespace {
 PreferenceDocument theDocument;
 
 // A block of arena memory; its usable bytes follow the header.
-constexpr std::size_t ARENA_ALIGN = alignof(std::max_align_t);
+constexpr std::size_t ARENA_ALIGN = alignof(void*);
 constexpr std::size_t MIN_BLOCK = 4096;
 
 std::size_t roundUp(std::size_t n) { return (n + ARENA_ALIGN - 1) & ~(ARENA_ALIGN - 1); }
@@ -102,9 +102,11 @@ char* findLineEnd(char* p) {
 
 // An upper bound of the lines the content can hold: one per run of line ends, plus one.
 std::size_t countLineBound(const char* content, std::uint32_t length) {
+  // The last byte of each run of line ends: an LF, a CR not followed by LF, or a zero.
   std::size_t lines = 1;
   for (std::uint32_t i = 0; i < length; ++i) {
-    if (isLineEnd(content[i]) && (i + 1 == length || !isLineEnd(content[i + 1]))) ++lines;
+    const char c = content[i];
+    lines += (c == '\n') | (c == '\0') | ((c == '\r') & (content[i + 1] != '\n'));
   }
   return lines;
 }
@@ -257,6 +259,7 @@ void buildText(char* out) {
 void writeBack() {
   const PreferenceDocument& doc = theDocument;
   const platform::FileCalls& io = platform::fileCalls();
+  releaseGroupIndex();
   const std::uint64_t size = textSize();
   if (size > static_cast<std::uint64_t>(INT32_MAX)) return;  // one write call cannot take it
   const auto length = static_cast<std::int64_t>(size);

@@ -1,7 +1,8 @@
 // The group index: the first header of each case-folded name in an open-addressing table, so
-// that selecting a group costs the same however many groups the file holds. Built when a
-// document opens and kept up to date as groups are added; when its memory cannot be had, the
-// document simply has none and selection walks the headers.
+// that selecting a group costs the same however many groups the file holds. Built at a
+// document's first selection (a document that is only enumerated never needs it) and kept up
+// to date as groups are added; when its memory cannot be had, the document simply has none and
+// selection walks the headers.
 #include "prefs/store.h"
 
 namespace prefs {
@@ -10,12 +11,16 @@ struct GroupIndex {
   PreferenceLine** slots;
   std::uint32_t capacity;  // a power of two
   std::uint32_t count;
+  bool unique;  // no two headers share a case-folded name
 };
 
 namespace detail {
 namespace {
 
 bool indexEnabled = true;
+// Built on the first lookup: a document that is only enumerated never needs it.
+bool indexPending = false;
+std::uint32_t pendingHeaders = 0;
 
 std::uint32_t foldedHash(const char* name) {
   std::uint32_t hash = 2166136261u;
@@ -47,6 +52,7 @@ GroupIndex* makeIndex(std::uint32_t headers) {
   }
   for (std::uint64_t i = 0; i < capacity; ++i) index->slots[i] = nullptr;
   index->capacity = static_cast<std::uint32_t>(capacity);
+  index->unique = true;
   return index;
 }
 
@@ -64,8 +70,17 @@ void fill(GroupIndex& index) {
     if (*slot == nullptr) {
       *slot = line;
       ++index.count;
+    } else {
+      index.unique = false;
     }
   }
+}
+
+void buildNow(std::uint32_t headerCount) {
+  GroupIndex* index = makeIndex(headerCount);
+  if (index == nullptr) return;
+  fill(*index);
+  document().groups = index;
 }
 
 }  // namespace
@@ -73,20 +88,36 @@ void fill(GroupIndex& index) {
 void buildGroupIndex(std::uint32_t headerCount) noexcept {
   releaseGroupIndex();
   if (!indexEnabled) return;
-  GroupIndex* index = makeIndex(headerCount);
-  if (index == nullptr) return;
-  fill(*index);
-  document().groups = index;
+  indexPending = true;
+  pendingHeaders = headerCount;
 }
 
 void releaseGroupIndex() noexcept {
+  indexPending = false;
   freeIndex(document().groups);
   document().groups = nullptr;
 }
 
 PreferenceLine* findGroupHeader(const char* name) noexcept {
   PreferenceDocument& doc = document();
-  if (doc.groups != nullptr) return *probe(*doc.groups, name);
+  if (indexPending) {
+    indexPending = false;
+    buildNow(pendingHeaders);
+  }
+  if (doc.groups != nullptr) {
+    // Saving in file order: the header after the current group is usually the one asked for,
+    // and when no name repeats it is also the first of its name.
+    if (doc.groups->unique) {
+      PreferenceLine* line = doc.currentGroup != nullptr ? doc.currentGroup->next : doc.firstLine;
+      for (int steps = 0; line != nullptr && steps < 8; ++steps, line = line->next) {
+        if (isGroup(line)) {
+          if (namesEqual(line->text, name)) return line;
+          break;
+        }
+      }
+    }
+    return *probe(*doc.groups, name);
+  }
   for (PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
     if (isGroup(line) && namesEqual(line->text, name)) return line;
   }
@@ -95,6 +126,7 @@ PreferenceLine* findGroupHeader(const char* name) noexcept {
 
 void indexNewGroup(PreferenceLine* header) noexcept {
   GroupIndex* index = document().groups;
+  if (indexPending) ++pendingHeaders;
   if (index == nullptr) return;
   if (2 * (static_cast<std::uint64_t>(index->count) + 1) > index->capacity) {
     GroupIndex* larger = makeIndex(index->count + 1);
@@ -108,6 +140,8 @@ void indexNewGroup(PreferenceLine* header) noexcept {
   if (*slot == nullptr) {
     *slot = header;
     ++index->count;
+  } else {
+    index->unique = false;
   }
 }
 

@@ -42,6 +42,8 @@ bool namesEqual(const char* a, const char* b) noexcept;
 // The first header of each case-folded name, for selecting a group without walking the file.
 // Every operation keeps the document correct without it: when it cannot be had, or cannot
 // grow, it is dropped and selection walks the headers.
+// Prepares the index of a document just opened with `headerCount` headers; it is built at the
+// first lookup.
 void buildGroupIndex(std::uint32_t headerCount) noexcept;
 void releaseGroupIndex() noexcept;
 // The first header named `name` (already in the file's encoding), or nullptr.
