@@ -180,12 +180,20 @@ bool parseContent(std::uint32_t* headerCount) {
   return true;
 }
 
+// The bytes before the content in its buffer: room for a UTF-8 file's byte-order mark, so that
+// the normal form of a file already in it fits exactly over the bytes it was parsed from.
+std::size_t headroom() { return theDocument.encoding == ENCODING_UTF8 ? 3 : 0; }
+
+char* contentBuffer() { return theDocument.content - headroom(); }
+
+std::size_t contentCapacity() { return headroom() + theDocument.contentLength + 2; }
+
 void releaseDocument() {
   PreferenceDocument& doc = theDocument;
   if (doc.file != platform::INVALID_FILE) platform::fileCalls().close(doc.file);
   releaseGroupIndex();
   arenaRelease(doc.arena);
-  platform::release(doc.content);
+  if (doc.content != nullptr) platform::release(contentBuffer());
   doc = PreferenceDocument{};
 }
 
@@ -202,28 +210,55 @@ bool needsLeadingBlankLine() {
          std::strncmp(doc.firstLine->kindOrKey, UTF8_PREFIX, 3) == 0;
 }
 
+std::uintptr_t address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+// The size of the normal form, in 64 bits so that no count of lines can wrap it, and whether
+// it can be built over the content: so it can when every piece taken from the content lands
+// no later than where it is read from, as in a file that is already in normal form.
+struct TextPlan {
+  std::uint64_t size;
+  bool inPlace;
+};
+
+TextPlan planText() {
+  const PreferenceDocument& doc = theDocument;
+  const std::uintptr_t base = address(contentBuffer());
+  const std::uintptr_t end = base + contentCapacity();
+  std::uint64_t out = doc.encoding == ENCODING_UTF8 ? UTF8_PREFIX_LENGTH : 0;
+  if (needsLeadingBlankLine()) out += 2;
+  bool inPlace = true;
+  // Pieces of the content come in increasing order along the lines, so a piece that is not
+  // overtaken when it is copied leaves every later one intact.
+  const auto piece = [&](const char* text, std::uint64_t before, std::uint64_t after) {
+    out += before;
+    const std::uintptr_t at = address(text);
+    if (at >= base && at < end && out > at - base) inPlace = false;
+    out += std::strlen(text) + after;
+  };
+  for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
+    switch (lineKind(*line)) {
+      case LineKind::Group:
+        piece(line->text, 1, 3);  // "[" name "]" CR LF
+        break;
+      case LineKind::Comment:
+        piece(line->text, 2, 2);  // "; " text CR LF
+        break;
+      case LineKind::Entry:
+        piece(line->kindOrKey, 0, 0);
+        piece(line->text, 3, 2);  // key " = " value CR LF
+        break;
+    }
+  }
+  return {out, inPlace && out <= contentCapacity()};
+}
+
 char* append(char* out, const char* text) {
   const std::size_t length = std::strlen(text);
-  std::memcpy(out, text, length);
+  std::memmove(out, text, length);
   return out + length;
 }
 
-// The normal form's size, in 64 bits so that no count of lines can wrap it.
-std::uint64_t textSize() {
-  const PreferenceDocument& doc = theDocument;
-  std::uint64_t size = doc.encoding == ENCODING_UTF8 ? UTF8_PREFIX_LENGTH : 0;
-  if (needsLeadingBlankLine()) size += 2;
-  for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
-    size += std::strlen(line->text);
-    if (lineKind(*line) == LineKind::Entry) {
-      size += std::strlen(line->kindOrKey) + 5;  // " = " and CR LF
-    } else {
-      size += 4;  // "[" "]" or "; ", and CR LF
-    }
-  }
-  return size;
-}
-
+// Builds the normal form at `out`, which may be the content's own buffer (see planText).
 void buildText(char* out) {
   const PreferenceDocument& doc = theDocument;
   if (doc.encoding == ENCODING_UTF8) out = append(out, UTF8_PREFIX);
@@ -260,15 +295,21 @@ void writeBack() {
   const PreferenceDocument& doc = theDocument;
   const platform::FileCalls& io = platform::fileCalls();
   releaseGroupIndex();
-  const std::uint64_t size = textSize();
-  if (size > static_cast<std::uint64_t>(INT32_MAX)) return;  // one write call cannot take it
-  const auto length = static_cast<std::int64_t>(size);
+  const TextPlan plan = planText();
+  if (plan.size > static_cast<std::uint64_t>(INT32_MAX)) return;  // too long for one write
+  const auto length = static_cast<std::int64_t>(plan.size);
   const std::int64_t oldLength = doc.fileLength;
   const std::int64_t writeLength = length > oldLength ? length : oldLength;
-  platform::Owned<char> text(platform::allocateArray<char>(static_cast<std::size_t>(writeLength)));
-  if (!text) return;
-  buildText(text.get());
-  std::memset(text.get() + length, ' ', static_cast<std::size_t>(writeLength - length));
+  // The old length never exceeds the content's buffer, so an in-place text can be padded too.
+  platform::Owned<char> own;
+  char* text = contentBuffer();
+  if (!plan.inPlace) {
+    own.reset(platform::allocateArray<char>(static_cast<std::size_t>(writeLength)));
+    if (!own) return;
+    text = own.get();
+  }
+  buildText(text);
+  std::memset(text + length, ' ', static_cast<std::size_t>(writeLength - length));
   const auto restoreOldLength = [&] {
     if (io.seek(doc.file, oldLength)) io.setEnd(doc.file);
   };
@@ -278,7 +319,7 @@ void writeBack() {
   }
   std::uint32_t written = 0;
   const auto count = static_cast<std::uint32_t>(writeLength);
-  if (io.seek(doc.file, 0) && io.write(doc.file, text.get(), count, &written) &&
+  if (io.seek(doc.file, 0) && io.write(doc.file, text, count, &written) &&
       written == count) {
     if (io.seek(doc.file, length)) io.setEnd(doc.file);
   } else if (length > oldLength) {
@@ -335,11 +376,12 @@ bool openPreferences(const char* path) noexcept {
       return false;
     }
   }
-  doc.content = platform::allocateArray<char>(static_cast<std::size_t>(contentSize) + 2);
-  if (doc.content == nullptr) {
+  char* buffer = platform::allocateArray<char>(headroom() + static_cast<std::size_t>(contentSize) + 2);
+  if (buffer == nullptr) {
     releaseDocument();
     return false;
   }
+  doc.content = buffer + headroom();
   std::uint32_t got = 0;
   if (contentSize > 0 &&
       (!io.read(file, doc.content, static_cast<std::uint32_t>(contentSize), &got) ||

@@ -1,6 +1,8 @@
 // Opening, parsing and writing back preference files, byte for byte.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/store_fixture.h"
 
 namespace {
@@ -129,6 +131,49 @@ TEST_F(DocumentTest, AByteOrderMarkFileIsWrittenBackWithItAndAnEmptyLine) {
               prefs::writeLong("Res_X", 800);
             })),
             visible(written));
+}
+
+TEST_F(DocumentTest, AFileInNormalFormIsRewrittenOverItsOwnContent) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::function<void()> work;
+    std::string expected;
+    bool inPlace;
+  };
+  const std::string normal = "; c\r\n[a]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n[b]\r\nRes_X = 8\r\n";
+  const std::string bom = "\xEF\xBB\xBF\r\n";
+  const auto same = [] {
+    prefs::selectGroup("a");
+    prefs::writeLong("Res_X", 1280);
+  };
+  const Case cases[] = {
+      {"same values", normal, same, normal, true},
+      {"UTF-8, same values", bom + normal, same, bom + normal, true},
+      {"shorter value", normal, [] { prefs::selectGroup("a"), prefs::writeLong("Res_X", 5); },
+       "; c\r\n[a]\r\nRes_X = 5\r\nRes_Y = 1024\r\n[b]\r\nRes_X = 8\r\n", true},
+      {"longer value, first group", normal,
+       [] { prefs::selectGroup("a"), prefs::writeLong("Res_X", 123456); },
+       "; c\r\n[a]\r\nRes_X = 123456\r\nRes_Y = 1024\r\n[b]\r\nRes_X = 8\r\n", false},
+      {"longer value, last line", normal,
+       [] { prefs::selectGroup("b"), prefs::writeLong("Res_X", 80); },
+       "; c\r\n[a]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n[b]\r\nRes_X = 80\r\n", true},
+      {"new group", normal, [] { prefs::selectGroup("c"), prefs::writeLong("k", 1); },
+       normal + "[c]\r\nk = 1\r\n", false},
+      {"UTF-8 without the empty line", "\xEF\xBB\xBF[a]\r\nk = 1\r\n",
+       [] { prefs::selectGroup("a"), prefs::writeLong("k", 2); }, bom + "[a]\r\nk = 2\r\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = fileWith(c.bytes);
+    ASSERT_TRUE(prefs::openPreferences(path.c_str()));
+    c.work();
+    const std::uint64_t before = platform::allocationCount();
+    prefs::closePreferences();
+    EXPECT_EQ(platform::allocationCount() == before, c.inPlace);
+    EXPECT_EQ(visible(readBytes(path)), visible(c.expected));
+  }
 }
 
 TEST_F(DocumentTest, AnAnsiFileNeverTurnsIntoAUtf8OneWhenWrittenBack) {
