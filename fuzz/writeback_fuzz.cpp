@@ -43,6 +43,11 @@ bool sameName(const std::string& a, const std::string& b) {
 
 std::string normalForm(const std::vector<Line>& lines, std::int32_t encoding) {
   std::string out = encoding == prefs::ENCODING_UTF8 ? "\xEF\xBB\xBF\r\n" : "";
+  // An ANSI text that would start with the mark's bytes starts with an empty line instead.
+  if (encoding == prefs::ENCODING_ANSI && !lines.empty() &&
+      lines[0].kind == prefs::LineKind::Entry && lines[0].key.rfind("\xEF\xBB\xBF", 0) == 0) {
+    out = "\r\n";
+  }
   for (const Line& line : lines) {
     switch (line.kind) {
       case prefs::LineKind::Group:

@@ -95,6 +95,8 @@ def parse(data):
 
 def normal_form(utf8, lines):
     out = [BOM + b"\r\n"] if utf8 else []
+    if not utf8 and lines and lines[0][0] == "entry" and lines[0][1].startswith(BOM):
+        out = [b"\r\n"]  # so that the text does not start with the mark's bytes
     for kind, key, text in lines:
         if kind == "group":
             out.append(b"[" + text + b"]\r\n")
