@@ -183,6 +183,22 @@ TEST_F(FaultTest, AnOpenThatCannotReadTheWholeFileLeavesTheDocumentClosed) {
   EXPECT_EQ(prefs::preferenceDocument().file, platform::INVALID_FILE);
 }
 
+TEST_F(FaultTest, ASelectionThatCannotGetMemoryDropsTheWritesAfterIt) {
+  // A long name in a UTF-8 file needs memory for its conversion; without it, the values meant
+  // for that group must not land in the group selected before.
+  const std::string path = fileWith("\xEF\xBB\xBF[a]\r\nk = 1\r\n");
+  ASSERT_TRUE(prefs::openPreferences(path.c_str()));
+  ASSERT_TRUE(prefs::selectGroup("a"));
+  platform::failAllocation(1, false);
+  EXPECT_FALSE(prefs::selectGroup(std::string(400, 'x').c_str()));
+  prefs::writeLong("k", 2);
+  EXPECT_EQ(prefs::readLong("k", -1), -1);
+  ASSERT_TRUE(prefs::selectGroup("a"));
+  EXPECT_EQ(prefs::readLong("k", -1), 1);
+  prefs::closePreferences();
+  EXPECT_EQ(readBytes(path), "\xEF\xBB\xBF[a]\r\nk = 1\r\n");
+}
+
 TEST_F(FaultTest, SizesBeyondTwoGibibytesAreRefused) {
   static std::int64_t reported = 0;
   platform::FileCalls calls = platform::defaultFileCalls();
