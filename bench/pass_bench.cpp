@@ -270,9 +270,12 @@ std::int64_t tableRequestedBytes() {
   return bytes;
 }
 
+// Indexed: the program as it runs, with its indexes and its steady passes. Walking: the plain
+// walks, parsing the file at every pass.
 void setIndexes(bool indexed) {
   prefs::useGroupIndex(indexed);
   keeper::useUserIndex(indexed);
+  keeper::useSteadyPasses(indexed);
 }
 
 // Puts the display and USERNAME on one of the users, so that the apply step finds its record

@@ -22,6 +22,31 @@ std::uint32_t nextGuess = 0;
 // the stored size; so such a pass saves nothing, and the next whole load puts it right.
 bool loadComplete = true;
 
+// A steady pass is one that changed nothing: its load step found every record as it was, its
+// apply step recorded nobody, and its save step read the bytes the load step read and wrote
+// them back unchanged. Until the table or the file changes, every later pass would do the same,
+// so the next passes skip parsing: a load step that reads those bytes again has nothing to
+// merge, and a save step that reads them again writes them back as they are. Only a
+// fingerprint of the file is kept between passes, never its content.
+struct SteadyPass {
+  bool known = false;
+  prefs::ContentFingerprint file;  // what the file held
+  std::uint64_t tableVersion = 0;  // the table it held for
+  bool writes = false;             // whether the save step writes the file back
+};
+SteadyPass steady;
+bool steadyEnabled = true;
+// Counts changes to the table's records: additions and values loaded that differ.
+std::uint64_t tableVersion = 0;
+// What the present pass's load step saw.
+std::uint64_t versionBeforeLoad = 0;
+prefs::ContentFingerprint loadedFile;
+
+bool steadyFor(const prefs::ContentFingerprint& file) {
+  return steadyEnabled && steady.known && steady.tableVersion == tableVersion &&
+         steady.file == file;
+}
+
 constexpr char KEY_WIDTH[] = "Res_X";
 constexpr char KEY_HEIGHT[] = "Res_Y";
 
@@ -118,6 +143,7 @@ bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexc
   std::memcpy(copy, name, length + 1);
   if (2 * (std::uint64_t{table.count} + 1) > table.indexCapacity) growIndex(1);
   table.records[table.count++] = UserResolution{copy, width, height};
+  ++tableVersion;
   if (table.index != nullptr) {
     std::uint32_t* slot = indexSlot(copy);
     if (*slot == 0) {
@@ -130,7 +156,15 @@ bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexc
 }
 
 void loadProfiles() noexcept {
-  bool complete = prefs::openPreferences(PREFERENCE_FILE) && prefs::examineGroups();
+  versionBeforeLoad = tableVersion;
+  bool complete = prefs::openPreferences(PREFERENCE_FILE);
+  loadedFile = prefs::openFingerprint();
+  if (complete && steadyFor(loadedFile)) {
+    prefs::closePreferences();
+    loadComplete = true;
+    return;
+  }
+  complete = complete && prefs::examineGroups();
   while (complete && prefs::nextGroup()) {
     const platform::Owned<char> name = prefs::currentGroupName();
     if (!name) {
@@ -141,6 +175,7 @@ void loadProfiles() noexcept {
     const std::int32_t width = prefs::readLong(KEY_WIDTH, DEFAULT_WIDTH);
     const std::int32_t height = prefs::readLong(KEY_HEIGHT, DEFAULT_HEIGHT);
     if (UserResolution* record = findUser(name.get())) {
+      if (record->width != width || record->height != height) ++tableVersion;
       record->width = width;
       record->height = height;
     } else if (!appendUser(name.get(), width, height)) {
@@ -187,16 +222,34 @@ void applyCurrentUser() noexcept {
 }
 
 void saveProfiles() noexcept {
-  if (loadComplete && prefs::openPreferences(PREFERENCE_FILE)) {
-    for (std::uint32_t i = 0; i < table.count; ++i) {
-      const UserResolution& record = table.records[i];
-      if (!fitsGroupHeader(record.userName)) continue;
-      prefs::selectGroup(record.userName);
-      prefs::writeLong(KEY_WIDTH, record.width);
-      prefs::writeLong(KEY_HEIGHT, record.height);
-    }
+  if (!loadComplete || !prefs::openPreferences(PREFERENCE_FILE)) {
+    prefs::closePreferences();
+    steady.known = false;
+    return;
+  }
+  const prefs::ContentFingerprint file = prefs::openFingerprint();
+  if (steadyFor(file)) {
+    if (steady.writes) prefs::rewriteAsRead();
+    prefs::closePreferences();
+    return;
+  }
+  bool writes = false;
+  for (std::uint32_t i = 0; i < table.count; ++i) {
+    const UserResolution& record = table.records[i];
+    if (!fitsGroupHeader(record.userName)) continue;
+    writes = true;
+    prefs::selectGroup(record.userName);
+    prefs::writeLong(KEY_WIDTH, record.width);
+    prefs::writeLong(KEY_HEIGHT, record.height);
   }
   prefs::closePreferences();
+  prefs::ContentFingerprint written;
+  const bool wrote = prefs::lastWriteBack(&written);
+  steady.known = versionBeforeLoad == tableVersion && file == loadedFile &&
+                 (writes ? wrote && written == file : !wrote);
+  steady.file = file;
+  steady.tableVersion = tableVersion;
+  steady.writes = writes;
 }
 
 void runPass() noexcept {
@@ -220,6 +273,7 @@ void clearUserTable() noexcept {
   namesUnique = true;
   nextGuess = 0;
   loadComplete = true;
+  steady = SteadyPass{};
 }
 
 void useUserIndex(bool enabled) noexcept {
@@ -229,6 +283,11 @@ void useUserIndex(bool enabled) noexcept {
   } else {
     dropIndex();
   }
+}
+
+void useSteadyPasses(bool enabled) noexcept {
+  steadyEnabled = enabled;
+  steady = SteadyPass{};
 }
 
 }  // namespace keeper

@@ -25,7 +25,8 @@ struct UserResolution {
   std::int32_t height;
 };
 
-// The records in the order they were added; never shrinks, never reorders.
+// The records in the order they were added; never shrinks, never reorders. Records change only
+// through appendUser and the load step.
 struct UserResolutionTable {
   UserResolution* records = nullptr;
   std::uint32_t count = 0;
@@ -79,5 +80,8 @@ void clearUserTable() noexcept;
 
 // Test hook: with false, the table keeps no index and lookups walk the records.
 void useUserIndex(bool enabled) noexcept;
+
+// Test hook: with false, every pass parses the file, even when the last one changed nothing.
+void useSteadyPasses(bool enabled) noexcept;
 
 }  // namespace keeper

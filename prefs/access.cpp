@@ -132,14 +132,14 @@ std::int32_t parseDecimal(const char* text) {
 using namespace detail;
 
 bool examineGroups() noexcept {
-  if (!isOpen()) return false;
+  if (!isUsable()) return false;
   document().currentGroup = nullptr;
   document().pendingGroup = nullptr;
   return true;
 }
 
 bool nextGroup() noexcept {
-  if (!isOpen()) return false;
+  if (!isUsable()) return false;
   PreferenceDocument& doc = document();
   PreferenceLine* line = doc.currentGroup != nullptr ? doc.currentGroup->next : doc.firstLine;
   while (line != nullptr && !isGroup(line)) line = line->next;
@@ -169,7 +169,7 @@ platform::Owned<char> currentGroupName() noexcept {
 }
 
 bool selectGroup(const char* name) noexcept {
-  if (!isOpen()) return false;
+  if (!isUsable()) return false;
   PreferenceDocument& doc = document();
   if (name[0] == '\0') {
     doc.currentGroup = nullptr;
@@ -194,7 +194,7 @@ bool selectGroup(const char* name) noexcept {
 }
 
 const char* findValue(const char* key) noexcept {
-  if (!isOpen() || document().pendingGroup != nullptr) return nullptr;
+  if (!isUsable() || document().pendingGroup != nullptr) return nullptr;
   FileName fileKey;
   toFileName(key, fileKey);
   if (fileKey.text == nullptr) return nullptr;
@@ -203,7 +203,7 @@ const char* findValue(const char* key) noexcept {
 }
 
 char* reserveValue(const char* key, std::uint32_t length) noexcept {
-  if (!isOpen()) return nullptr;
+  if (!isUsable()) return nullptr;
   PreferenceDocument& doc = document();
   if (doc.pendingGroup == lostPendingGroup()) return nullptr;
   FileName fileKey;

@@ -31,6 +31,14 @@ const char* lineKey(const PreferenceLine& line) noexcept;
 struct ArenaBlock;
 struct GroupIndex;
 
+// A fingerprint of a file's bytes: equal bytes give equal fingerprints, and different bytes
+// practically never do (their length and a 64-bit hash of them).
+struct ContentFingerprint {
+  std::int64_t length = -1;
+  std::uint64_t hash = 0;
+  bool operator==(const ContentFingerprint&) const = default;
+};
+
 // Storage that lives exactly as long as the open document: its lines, and the keys, values
 // and group names that writes create. Released all at once when the document closes.
 struct Arena {
@@ -47,6 +55,11 @@ struct PreferenceDocument {
   std::uint32_t contentLength = 0;
   std::int64_t fileLength = 0;     // the file's length when it was opened
   std::int32_t encoding = 0;       // 0 for ANSI, 65001 for UTF-8
+  ContentFingerprint fingerprint;  // of the file's bytes as they were read
+  bool parsed = false;             // lines are made at the first operation that needs them
+  bool parseFailed = false;        // memory for the lines could not be had: nothing works
+  bool rewriteAsRead = false;      // write the file's own bytes back when closing
+  std::uint32_t headerCount = 0;
   PreferenceLine* firstLine = nullptr;
   PreferenceLine* lastLine = nullptr;
   PreferenceLine* currentGroup = nullptr;  // nullptr: the lines before the first group
@@ -58,7 +71,7 @@ struct PreferenceDocument {
 inline constexpr std::int32_t ENCODING_ANSI = 0;
 inline constexpr std::int32_t ENCODING_UTF8 = 65001;
 
-// The open document, for looking at; the store alone changes it.
+// The open document, for looking at (its lines parsed); the store alone changes it.
 const PreferenceDocument& preferenceDocument() noexcept;
 
 // Closes any open document (writing it back if modified), then opens and parses the existing
@@ -106,6 +119,19 @@ std::int32_t readLong(const char* key, std::int32_t defaultValue) noexcept;
 // Writes `value` in decimal as the value of `key` in the current group; dropped when memory
 // cannot be had.
 void writeLong(const char* key, std::int32_t value) noexcept;
+
+// The fingerprint of the open document's file as it was read, or the empty fingerprint
+// (length -1) when no document is open.
+ContentFingerprint openFingerprint() noexcept;
+
+// Has the open document, which no operation has looked into yet, written back as the very
+// bytes that were read when it is closed: the normal form of a file already in normal form,
+// without parsing it. False, changing nothing, when the document was parsed or is closed.
+bool rewriteAsRead() noexcept;
+
+// Whether the last closing wrote a document back (or tried to), and the fingerprint of the
+// text it wrote. Cleared by every opening.
+bool lastWriteBack(ContentFingerprint* text) noexcept;
 
 // Test hook: with false, documents are opened without a group index and group selection walks
 // the headers.

@@ -13,6 +13,13 @@ PreferenceDocument& document() noexcept;
 
 inline bool isOpen() noexcept { return document().file != platform::INVALID_FILE; }
 
+// Parses the open document's content into lines if that has not been done; false when it
+// cannot be (no document, or no memory for the lines, after which the document stays useless).
+bool ensureParsed() noexcept;
+
+// An open document whose lines can be worked on.
+inline bool isUsable() noexcept { return isOpen() && ensureParsed(); }
+
 // Markers stored in kindOrKey for the two kinds of line that have no key.
 inline char* groupMarker() noexcept {
   return reinterpret_cast<char*>(static_cast<std::uintptr_t>(LineKind::Group));
@@ -48,6 +55,9 @@ void buildGroupIndex(std::uint32_t headerCount) noexcept;
 void releaseGroupIndex() noexcept;
 // The first header named `name` (already in the file's encoding), or nullptr.
 PreferenceLine* findGroupHeader(const char* name) noexcept;
+// A fingerprint of `length` bytes.
+ContentFingerprint fingerprintOf(const char* bytes, std::size_t length) noexcept;
+
 // Records a header just appended as the last line of the document.
 void indexNewGroup(PreferenceLine* header) noexcept;
 

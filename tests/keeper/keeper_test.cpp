@@ -34,6 +34,8 @@ class KeeperTest : public ::testing::TestWithParam<bool> {
     platform::failAllocation(0, false);
     keeper::clearUserTable();
     keeper::useUserIndex(true);
+    keeper::useSteadyPasses(true);
+    platform::fileCalls() = platform::defaultFileCalls();
   }
 
   static void writePrefs(const std::string& bytes) {
@@ -274,6 +276,110 @@ TEST_P(KeeperTest, APassThatCouldNotLoadTheFileSavesNothing) {
   EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 1024}}));
   EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 1024, 32}}));
   EXPECT_EQ(prefs(), visible(stored));
+}
+
+// Every file call of a pass, in order, for comparing passes call by call.
+std::vector<std::string> fileTrace;
+
+platform::FileCalls tracingCalls() {
+  platform::FileCalls calls = platform::defaultFileCalls();
+  calls.openReadWrite = [](const char* path, platform::FileHandle* file) {
+    fileTrace.push_back("openReadWrite");
+    return platform::defaultFileCalls().openReadWrite(path, file);
+  };
+  calls.read = [](platform::FileHandle file, void* buffer, std::uint32_t count,
+                  std::uint32_t* got) {
+    fileTrace.push_back("read " + std::to_string(count));
+    return platform::defaultFileCalls().read(file, buffer, count, got);
+  };
+  calls.seek = [](platform::FileHandle file, std::int64_t offset) {
+    fileTrace.push_back("seek " + std::to_string(offset));
+    return platform::defaultFileCalls().seek(file, offset);
+  };
+  calls.reserve = [](platform::FileHandle file, std::int64_t length) {
+    fileTrace.push_back("reserve " + std::to_string(length));
+    return platform::defaultFileCalls().reserve(file, length);
+  };
+  calls.write = [](platform::FileHandle file, const void* buffer, std::uint32_t count,
+                   std::uint32_t* written) {
+    fileTrace.push_back("write " + std::string(static_cast<const char*>(buffer), count));
+    return platform::defaultFileCalls().write(file, buffer, count, written);
+  };
+  calls.setEnd = [](platform::FileHandle file) {
+    fileTrace.push_back("setEnd");
+    return platform::defaultFileCalls().setEnd(file);
+  };
+  return calls;
+}
+
+TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
+  // Each step: new file bytes (or none), the user, then one pass.
+  struct Step {
+    std::optional<std::string> bytes;
+    const char* user;
+  };
+  const std::string normal = "; c\r\n[Bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n";
+  const Step steps[] = {
+      {"; c\n[Bob]\nRes_X=800\nRes_Y=600\n[BOB]\nRes_X=640\nRes_Y=480\n", "Bob"},
+      {std::nullopt, "Bob"},
+      {std::nullopt, "Bob"},
+      {std::nullopt, "Bob"},
+      {normal, "Bob"},  // the same bytes written again
+      {std::nullopt, "BOB"},
+      {std::nullopt, "carol"},
+      {std::nullopt, "carol"},
+      {"\xEF\xBB\xBF\r\n[Bob]\r\nRes_X = 1\r\nRes_Y = 2\r\n", "carol"},
+      {std::nullopt, "carol"},
+      {std::nullopt, "carol"},
+      {"", "Bob"},
+      {std::nullopt, "x]y"},
+      {std::nullopt, "x]y"},
+      {std::nullopt, "x]y"},
+  };
+  struct Outcome {
+    std::string file;
+    std::vector<Record> table;
+    std::vector<DisplaySwitch> switches;
+    std::vector<std::string> calls;
+  };
+  std::vector<Outcome> outcomes[2];
+  for (const bool shortcut : {false, true}) {
+    keeper::clearUserTable();
+    keeper::useSteadyPasses(shortcut);
+    fakeSystem() = FakeSystem{};
+    platform::fileCalls() = tracingCalls();
+    for (const Step& step : steps) {
+      if (step.bytes) writePrefs(*step.bytes);
+      fakeSystem().userName = step.user;
+      fileTrace.clear();
+      keeper::runPass();
+      outcomes[shortcut].push_back({prefs(), table(), takeSwitches(), fileTrace});
+    }
+    platform::fileCalls() = platform::defaultFileCalls();
+  }
+  keeper::useSteadyPasses(true);
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE("pass " + std::to_string(i + 1));
+    EXPECT_EQ(outcomes[1][i].file, outcomes[0][i].file);
+    EXPECT_EQ(outcomes[1][i].table, outcomes[0][i].table);
+    EXPECT_EQ(outcomes[1][i].switches, outcomes[0][i].switches);
+    EXPECT_EQ(outcomes[1][i].calls, outcomes[0][i].calls);
+  }
+}
+
+TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {
+  std::string file;
+  for (int i = 0; i < 200; ++i) {
+    file += "[user" + std::to_string(i) + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
+  }
+  writePrefs(file);
+  fakeSystem().userName = "user7";
+  keeper::runPass();
+  keeper::runPass();  // the first steady pass
+  const std::uint64_t before = platform::allocationCount();
+  keeper::runPass();
+  EXPECT_EQ(platform::allocationCount() - before, 2u) << "one content buffer per step";
+  EXPECT_EQ(prefs(), visible(file));
 }
 
 TEST_P(KeeperTest, ManyUsersAreFoundAgainInAnyOrder) {
