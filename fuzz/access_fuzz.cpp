@@ -98,8 +98,11 @@ std::string cText(FuzzedDataProvider& input) {
   return std::string(input.ConsumeRandomLengthString(300).c_str());
 }
 
+// An open document whose lines could be made (they are made at the first operation that
+// needs them, and a document whose lines cannot get memory does nothing).
 bool isOpen() {
-  return prefs::preferenceDocument().file != platform::INVALID_FILE;
+  const prefs::PreferenceDocument& doc = prefs::preferenceDocument();
+  return doc.file != platform::INVALID_FILE && !doc.parseFailed;
 }
 
 // A pending group that could not be stored reads as empty: reads and writes then do nothing.
