@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "prefs/store.h"
 #include "support/store_fixture.h"
 
 namespace {
@@ -245,6 +246,30 @@ TEST_F(DocumentTest, AFileHeldForWritingCannotBeOpenedAgain) {
   EXPECT_EQ(readBytes(path), "[a]\n");
   ASSERT_TRUE(io.openReadWrite(path.c_str(), &writer));
   io.close(writer);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Fingerprint, EveryChangeOfOneOrTwoBitsChangesIt) {
+  std::string bytes;
+  for (int i = 0; i < 200; ++i) bytes += static_cast<char>('a' + i % 26);
+  const prefs::ContentFingerprint original = prefs::detail::fingerprintOf(bytes.data(), 200);
+  EXPECT_EQ(prefs::detail::fingerprintOf(bytes.data(), 200), original);
+  EXPECT_NE(prefs::detail::fingerprintOf(bytes.data(), 199), original);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string changed = bytes;
+      changed[i] = static_cast<char>(changed[i] ^ (1 << bit));
+      ASSERT_NE(prefs::detail::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
+      // The same bit in a word 64 bytes on, which goes through the same lane.
+      if (i + 64 < bytes.size()) {
+        changed[i + 64] = static_cast<char>(changed[i + 64] ^ (1 << bit));
+        ASSERT_NE(prefs::detail::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
+      }
+    }
+  }
 }
 
 }  // namespace
