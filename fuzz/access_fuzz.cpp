@@ -35,16 +35,7 @@ bool sameName(const char* a, const char* b) {
 // A name as the open document's lines hold it: UTF-8 in a UTF-8 document.
 std::string inFile(const std::string& name) {
   if (prefs::preferenceDocument().encoding != prefs::ENCODING_UTF8) return name;
-  std::string out;
-  for (unsigned char c : name) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return fuzzing::utf8Of(name);
 }
 
 // A header's text as an ANSI name: the text itself in an ANSI document; in a UTF-8 one its

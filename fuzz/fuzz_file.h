@@ -67,4 +67,18 @@ inline void check(bool holds, const char* rule) {
   if (!holds) fail(rule);
 }
 
+// The UTF-8 form of Latin-1 text, written the plain way, to hold the store's conversion to.
+inline std::string utf8Of(const std::string& latin1) {
+  std::string out;
+  for (const unsigned char c : latin1) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace fuzzing

@@ -22,20 +22,6 @@ std::unique_ptr<unsigned char[]> exactBuffer(std::uint32_t size) {
   return std::unique_ptr<unsigned char[]>(new unsigned char[size == 0 ? 1 : size]);
 }
 
-std::string utf8Of(const unsigned char* latin1, std::uint32_t length) {
-  std::string out;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    const unsigned char c = latin1[i];
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -43,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto smallCapacity = input.ConsumeIntegralInRange<std::uint32_t>(0, 64);
   const std::vector<unsigned char> bytes = input.ConsumeRemainingBytes<unsigned char>();
   const auto length = static_cast<std::uint32_t>(bytes.size());
+  const auto utf8Of = [&bytes](std::uint32_t from, std::uint32_t count) {
+    return fuzzing::utf8Of(std::string(bytes.begin() + from, bytes.begin() + from + count));
+  };
 
   // The round trip, with room enough.
   std::uint32_t utf8Length = 2 * length;
@@ -52,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "latin1ToUtf8 gives 0");
   check(consumed == length, "with room for two bytes each, all Latin-1 is converted");
   check(
-      std::string(reinterpret_cast<char*>(utf8.get()), utf8Length) == utf8Of(bytes.data(), length),
+      std::string(reinterpret_cast<char*>(utf8.get()), utf8Length) == utf8Of(0, length),
       "Latin-1 becomes its UTF-8");
   std::uint32_t backLength = length;
   std::uint32_t utf8Consumed = utf8Length;
@@ -69,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto cut = exactBuffer(capacity);
   prefs::latin1ToUtf8(cut.get(), &capacity, bytes.data(), &consumed);
   check(capacity <= smallCapacity && consumed <= length, "counts within their bounds");
-  const std::string prefix = utf8Of(bytes.data(), consumed);
+  const std::string prefix = utf8Of(0, consumed);
   check(std::string(reinterpret_cast<char*>(cut.get()), capacity) == prefix,
         "the output is the UTF-8 of what was consumed");
-  check(consumed == length || smallCapacity - capacity < utf8Of(&bytes[consumed], 1).size(),
+  check(consumed == length || smallCapacity - capacity < utf8Of(consumed, 1).size(),
         "a character is left only when it does not fit");
 
   // Any bytes read as UTF-8, with any capacity.
