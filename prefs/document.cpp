@@ -224,7 +224,7 @@ bool ensureParsed() noexcept {
     doc.rewriteAsRead = false;  // parsing ends the pieces in place: the bytes are no more
     std::uint32_t headers = 0;
     doc.parseFailed = !parseContent(&headers);
-    if (!doc.parseFailed) buildGroupIndex(headers);
+    if (!doc.parseFailed) prepareGroupIndex(headers);
   }
   return !doc.parseFailed;
 }

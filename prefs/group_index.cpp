@@ -85,7 +85,7 @@ void buildNow(std::uint32_t headerCount) {
 
 }  // namespace
 
-void buildGroupIndex(std::uint32_t headerCount) noexcept {
+void prepareGroupIndex(std::uint32_t headerCount) noexcept {
   releaseGroupIndex();
   if (!indexEnabled) return;
   indexPending = true;

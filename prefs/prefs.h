@@ -59,7 +59,6 @@ struct PreferenceDocument {
   bool parsed = false;             // lines are made at the first operation that needs them
   bool parseFailed = false;        // memory for the lines could not be had: nothing works
   bool rewriteAsRead = false;      // write the file's own bytes back when closing
-  std::uint32_t headerCount = 0;
   PreferenceLine* firstLine = nullptr;
   PreferenceLine* lastLine = nullptr;
   PreferenceLine* currentGroup = nullptr;  // nullptr: the lines before the first group

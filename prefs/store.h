@@ -51,7 +51,7 @@ bool namesEqual(const char* a, const char* b) noexcept;
 // grow, it is dropped and selection walks the headers.
 // Prepares the index of a document just opened with `headerCount` headers; it is built at the
 // first lookup.
-void buildGroupIndex(std::uint32_t headerCount) noexcept;
+void prepareGroupIndex(std::uint32_t headerCount) noexcept;
 void releaseGroupIndex() noexcept;
 // The first header named `name` (already in the file's encoding), or nullptr.
 PreferenceLine* findGroupHeader(const char* name) noexcept;
