@@ -2,7 +2,8 @@
 # ones (apt-get update once, then only what is missing). Sourced by the scripts.
 
 BUILD_PACKAGES=(cmake make g++ libx11-dev libxrandr-dev pkg-config)
-DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils)
+# A private X display (tests/e2e/xdisplay.sh) needs python3 to hold its number.
+DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils python3)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64

@@ -15,6 +15,7 @@ import time
 import traceback
 
 import e2e
+import xdisplay_reserve
 from e2e import Failure, check, mode_text
 
 MODES = [(1920, 1080), (1280, 1024), (1024, 768), (800, 600)]
@@ -176,16 +177,19 @@ def no_primary_output(probe_path):
 def no_server(probe_path):
     """No DISPLAY, or one nobody serves: the size is 0x0 and switches do nothing, without an
     end of the process or a word on its output."""
-    number = next(n for n in range(150, 200) if not os.path.exists("/tmp/.X%d-lock" % n) and
-                  not os.path.exists("/tmp/.X11-unix/X%d" % n))
-    for display in (None, ":%d" % number):
-        probe = Probe(probe_path, display)
-        try:
-            for _ in range(2):
-                expect_size(probe, (0, 0), "DISPLAY=%s" % display)
-                probe.set(800, 600)
-        finally:
-            probe.close()
+    # A number reserved here: no server can start on it while the probe asks.
+    number, held = xdisplay_reserve.reserve()
+    try:
+        for display in (None, ":%d" % number):
+            probe = Probe(probe_path, display)
+            try:
+                for _ in range(2):
+                    expect_size(probe, (0, 0), "DISPLAY=%s" % display)
+                    probe.set(800, 600)
+            finally:
+                probe.close()
+    finally:
+        held.close()
 
 
 @case

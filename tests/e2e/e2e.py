@@ -4,6 +4,7 @@ what was expected next to what was found."""
 
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -81,8 +82,9 @@ def set_mode(width, height):
 
 class XServer:
     """The private X server xdisplay.sh started, which a test may kill and start again on the
-    same display number. A server started again here is this process's to stop, with
-    stop_servers() once the tests that use the display are done."""
+    same display number: the number stays reserved for the test while no server runs on it.
+    A server started again here is this process's to stop, with stop_servers() once the tests
+    that use the display are done."""
 
     started_again = []
 
@@ -93,6 +95,7 @@ class XServer:
         self.pid = int(pid)
         with open("/proc/%d/cmdline" % self.pid, "rb") as f:
             self.argv = [part for part in f.read().split(b"\0") if part]
+        check(b"-displayfd" in self.argv, "the X server was not started by xdisplay.sh")
         self.process = None
         self.log = os.path.join(os.environ.get("XDISPLAY_DIR", "/tmp"), "again.log")
 
@@ -105,7 +108,7 @@ class XServer:
         else:
             os.kill(self.pid, signal.SIGTERM)
             # The first server is xdisplay.sh's child: it stays a zombie until that reaps it.
-            wait_until(lambda: _state(self.pid) in (None, "Z"), 30)
+            wait_until(lambda: _state(self.pid) in (None, "Z"), 60)
         number = os.environ["DISPLAY"].lstrip(":").split(".")[0]
         # A server that could not clean up leaves its lock and socket behind, and a new one
         # would refuse the number.
@@ -114,13 +117,24 @@ class XServer:
                 os.unlink(path)
 
     def start_again(self):
-        """Starts a server with the same command line and waits until it answers."""
-        with open(self.log, "ab") as log:
-            self.process = subprocess.Popen(self.argv, stdin=subprocess.DEVNULL, stdout=log,
-                                            stderr=log)
-        XServer.started_again.append(self)
-        ready = wait_until(lambda: self.process.poll() is None and _answers(), 30, 0.1)
-        check(ready, "the X server did not come back; see %s" % self.log)
+        """Starts a server with the same command line and waits until it says it is ready."""
+        argv = list(self.argv)
+        ready, notify = os.pipe()
+        argv[argv.index(b"-displayfd") + 1] = b"%d" % notify
+        try:
+            with open(self.log, "ab") as log:
+                self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log,
+                                                stderr=log, pass_fds=[notify])
+            os.close(notify)
+            notify = None
+            XServer.started_again.append(self)
+            said = _read_line(ready, 60)
+        finally:
+            os.close(ready)
+            if notify is not None:
+                os.close(notify)
+        check(said and self.process.poll() is None and _answers(),
+              "the X server did not come back; see %s" % self.log)
 
     def stop(self):
         if self.process is not None:
@@ -137,6 +151,21 @@ def stop_servers():
     for server in XServer.started_again:
         server.stop()
     XServer.started_again = []
+
+
+def _read_line(fd, timeout):
+    """A line read from `fd` within `timeout` seconds; empty when it closed or time ran out."""
+    deadline = time.monotonic() + timeout
+    data = b""
+    while not data.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            break
+        chunk = os.read(fd, 64)
+        if not chunk:
+            break
+        data += chunk
+    return data.strip()
 
 
 def _state(pid):

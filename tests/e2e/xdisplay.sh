@@ -5,18 +5,22 @@
 # XDISPLAY_PID, XDISPLAY_DIR and XDISPLAY_LOG exported for a command that stops or restarts the
 # server itself.
 
-XDISPLAY_CONFIG_DEFAULT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/xorg-dummy.conf"
+_XDISPLAY_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+XDISPLAY_CONFIG_DEFAULT="$_XDISPLAY_HERE/xorg-dummy.conf"
 
 # Set by xdisplay_start: the display name (":N"), the server's pid, its log and work folder.
 XDISPLAY_NAME=""
 XDISPLAY_PID=""
 XDISPLAY_LOG=""
 XDISPLAY_DIR=""
+# The process that holds the display number (xdisplay_reserve.py) and the pipe to it.
+_XDISPLAY_HOLDER_PID=""
+_XDISPLAY_HOLDER_IN=""
 
-# xdisplay_start [CONFIG]: starts Xorg on a display number nobody uses and waits until it
-# answers RandR requests. Sets XDISPLAY_NAME, XDISPLAY_PID, XDISPLAY_LOG and XDISPLAY_DIR;
-# leaves DISPLAY alone. Returns non-zero, with the server's log tail on stderr, when no
-# server came up.
+# xdisplay_start [CONFIG]: reserves a display number nobody else can take while this display
+# lives, starts Xorg on it and waits until that very server says it is ready and answers
+# RandR requests. Sets XDISPLAY_NAME, XDISPLAY_PID, XDISPLAY_LOG and XDISPLAY_DIR; leaves
+# DISPLAY alone. Returns non-zero, with the server's output on stderr, when no server came up.
 # shellcheck disable=SC2120  # CONFIG is for callers outside this file
 xdisplay_start() {
   local config="${1:-$XDISPLAY_CONFIG_DEFAULT}"
@@ -25,59 +29,70 @@ xdisplay_start() {
     return 1
   fi
   config="$(cd "$(dirname "$config")" && pwd)/$(basename "$config")"
-  if ! command -v Xorg >/dev/null || ! command -v xrandr >/dev/null; then
-    echo "xdisplay: needs Xorg and xrandr (xserver-xorg-core, xserver-xorg-video-dummy," \
-      "x11-xserver-utils)" >&2
-    return 1
-  fi
+  local tool
+  for tool in Xorg xrandr python3; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "xdisplay: needs Xorg, xrandr and python3 (xserver-xorg-core," \
+        "xserver-xorg-video-dummy, x11-xserver-utils, python3)" >&2
+      return 1
+    fi
+  done
   XDISPLAY_DIR="$(mktemp -d "${TMPDIR:-/tmp}/xdisplay.XXXXXX")" || return 1
   # An own config folder keeps the machine's xorg.conf.d out; Xorg wants a file in it.
   mkdir -p "$XDISPLAY_DIR/conf.d"
   echo "# Intentionally empty." >"$XDISPLAY_DIR/conf.d/00-empty.conf"
 
-  local number
-  for _ in 1 2 3 4 5; do
-    number="$(_xdisplay_free_number)" || {
-      echo "xdisplay: no free display number" >&2
-      return 1
-    }
-    XDISPLAY_NAME=":$number"
+  local first=20 attempt number out
+  for ((attempt = 0; attempt < 10; attempt++)); do
+    _xdisplay_reserve "$first" || break
+    number="${XDISPLAY_NAME#:}"
     XDISPLAY_LOG="$XDISPLAY_DIR/Xorg.$number.log"
+    out="$XDISPLAY_DIR/Xorg.$number.out"
+    rm -f "$XDISPLAY_DIR/ready"
+    mkfifo "$XDISPLAY_DIR/ready" || break
+    # -displayfd: the server writes its number on fd 3 once it accepts clients.
+    # -nolisten local: the abstract socket is the reservation; the socket file serves.
     # -sharevts/-novtswitch: never take over a console of a machine that has one.
-    Xorg "$XDISPLAY_NAME" -config "$config" -configdir "$XDISPLAY_DIR/conf.d" \
-      -noreset -nolisten tcp -sharevts -novtswitch +extension RANDR \
-      -logfile "$XDISPLAY_LOG" >"$XDISPLAY_DIR/Xorg.$number.out" 2>&1 </dev/null &
+    Xorg "$XDISPLAY_NAME" -displayfd 3 -config "$config" -configdir "$XDISPLAY_DIR/conf.d" \
+      -noreset -nolisten tcp -nolisten local -sharevts -novtswitch +extension RANDR \
+      -logfile "$XDISPLAY_LOG" 3>"$XDISPLAY_DIR/ready" >"$out" 2>&1 </dev/null &
     XDISPLAY_PID=$!
-    if _xdisplay_wait_ready; then
+    if _xdisplay_wait_ready "$number"; then
       return 0
     fi
-    # Lost a race for the number, or the server failed: try the next one.
     kill "$XDISPLAY_PID" 2>/dev/null || true
     wait "$XDISPLAY_PID" 2>/dev/null || true
-    if grep -q "Server is already active" "$XDISPLAY_DIR/Xorg.$number.out" 2>/dev/null; then
-      continue
-    fi
-    break
+    XDISPLAY_PID=""
+    _xdisplay_release
+    # A server that started on the number after the reservation looked (its lock file came
+    # first): try the numbers after it.
+    grep -q "Server is already active" "$out" 2>/dev/null || break
+    first=$((number + 1))
   done
-  echo "xdisplay: Xorg did not come up on $XDISPLAY_NAME; its output:" >&2
+  echo "xdisplay: Xorg did not come up on ${XDISPLAY_NAME:-any display}; its output:" >&2
   tail -n 20 "$XDISPLAY_DIR"/Xorg.*.out "$XDISPLAY_LOG" >&2 2>/dev/null || true
+  _xdisplay_release
+  rm -rf "$XDISPLAY_DIR"
   XDISPLAY_PID=""
+  XDISPLAY_DIR=""
   return 1
 }
 
-# xdisplay_stop: stops the server started by xdisplay_start, waits for it, and removes its
-# work folder. Does nothing when none runs. Safe under `set -e`, like the functions above.
+# xdisplay_stop: stops the server started by xdisplay_start, waits for it, gives up the
+# number and removes the work folder. Does nothing when none runs. Safe under `set -e`, like
+# the functions above.
 xdisplay_stop() {
   if [[ -n "$XDISPLAY_PID" ]]; then
     kill "$XDISPLAY_PID" 2>/dev/null || true
     local tries=0
-    while kill -0 "$XDISPLAY_PID" 2>/dev/null && ((tries < 50)); do
+    while kill -0 "$XDISPLAY_PID" 2>/dev/null && ((tries < 100)); do
       sleep 0.1
       tries=$((tries + 1))
     done
     kill -9 "$XDISPLAY_PID" 2>/dev/null || true
     wait "$XDISPLAY_PID" 2>/dev/null || true
   fi
+  _xdisplay_release
   if [[ -n "$XDISPLAY_DIR" && -d "$XDISPLAY_DIR" ]]; then
     rm -rf "$XDISPLAY_DIR"
   fi
@@ -86,31 +101,55 @@ xdisplay_stop() {
   return 0
 }
 
-# Prints a display number from 20 up with neither a lock file nor a socket.
-_xdisplay_free_number() {
-  local n
-  for ((n = 20; n < 200; n++)); do
-    if [[ ! -e "/tmp/.X$n-lock" && ! -e "/tmp/.X11-unix/X$n" ]]; then
-      echo "$n"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# Waits up to 30 s for the started server to answer xrandr; fails early when it exits.
-_xdisplay_wait_ready() {
+# Reserves the first free number from $1 up with xdisplay_reserve.py, which holds it until
+# its standard input closes; sets XDISPLAY_NAME.
+_xdisplay_reserve() {
+  local number
+  exec {_XDISPLAY_HOLDER_IN}> >(exec python3 "$_XDISPLAY_HERE/xdisplay_reserve.py" "$1" \
+    >"$XDISPLAY_DIR/number")
+  _XDISPLAY_HOLDER_PID=$!
   local tries
   for ((tries = 0; tries < 300; tries++)); do
-    if ! kill -0 "$XDISPLAY_PID" 2>/dev/null; then
-      return 1
-    fi
-    if DISPLAY="$XDISPLAY_NAME" xrandr --current >/dev/null 2>&1; then
-      return 0
-    fi
+    read -r number 2>/dev/null <"$XDISPLAY_DIR/number"
+    [[ -n "$number" ]] && break
+    kill -0 "$_XDISPLAY_HOLDER_PID" 2>/dev/null || break
     sleep 0.1
   done
-  return 1
+  if [[ -z "$number" ]]; then
+    echo "xdisplay: no display number could be reserved" >&2
+    _xdisplay_release
+    return 1
+  fi
+  XDISPLAY_NAME=":$number"
+}
+
+# Gives the reserved number up and waits until the holder has gone.
+_xdisplay_release() {
+  if [[ -n "$_XDISPLAY_HOLDER_IN" ]]; then
+    exec {_XDISPLAY_HOLDER_IN}>&-
+    _XDISPLAY_HOLDER_IN=""
+  fi
+  if [[ -n "$_XDISPLAY_HOLDER_PID" ]]; then
+    local tries=0
+    while kill -0 "$_XDISPLAY_HOLDER_PID" 2>/dev/null && ((tries < 100)); do
+      sleep 0.05
+      tries=$((tries + 1))
+    done
+    kill -9 "$_XDISPLAY_HOLDER_PID" 2>/dev/null || true
+    _XDISPLAY_HOLDER_PID=""
+  fi
+}
+
+# Waits up to 60 s for the started server to write its number $1 on the ready pipe (it fails
+# early when the server exits), then for it to answer xrandr.
+_xdisplay_wait_ready() {
+  local ready="" fd
+  exec {fd}<"$XDISPLAY_DIR/ready"
+  read -r -t 60 -u "$fd" ready
+  exec {fd}<&-
+  [[ "$ready" == "$1" ]] || return 1
+  kill -0 "$XDISPLAY_PID" 2>/dev/null || return 1
+  DISPLAY="$XDISPLAY_NAME" xrandr --current >/dev/null 2>&1
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
