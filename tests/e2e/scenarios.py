@@ -5,7 +5,7 @@ server that tests/e2e/xdisplay.sh starts. Each scenario sets the screen's mode w
 lets the program run until the expected file and mode are there (or a deadline passes), and
 checks both byte for byte and with xrandr.
 
-    xdisplay.sh run scenarios.py --program PATH [--wine-prefix DIR] [--scenario NAME]...
+    xdisplay.sh run scenarios.py --program PATH [--wine-prefix TEMPLATE] [--scenario NAME]...
     scenarios.py --list linux|windows
 
 A Windows program that does not exist yet gives exit status 77 (skipped)."""
@@ -62,7 +62,9 @@ def ofd_lock(fd, kind):
 class Native:
     """The Linux program, started directly."""
 
-    deadline = 15  # seconds for an expected state to appear
+    # Seconds for an expected state to appear: generous, since polls end once it is there and
+    # a loaded machine may run a sanitised build far slower than usual.
+    deadline = 60
 
     def __init__(self, path, root):
         self.bin = os.path.join(root, "bin")
@@ -144,6 +146,10 @@ class LockedSampler(threading.Thread):
                     self.samples.append(data)
             time.sleep(0.01)
 
+    def sampling(self):
+        """Whether the first state has been read."""
+        return bool(self.samples)
+
     def finish(self):
         self.stopping.set()
         self.join(30)
@@ -156,8 +162,9 @@ def windows_path(path):
 
 
 class WineSession:
-    """One wine prefix, created on first use, and the wine processes started in it by one
-    Unix user (root, or nobody for a prefix of nobody's)."""
+    """One wine prefix and the wine processes started in it by one Unix user (root, or nobody
+    for a prefix of nobody's). Each scenario has prefixes of its own, so that no wine server,
+    registry or desktop process of one is ever seen by another."""
 
     def __init__(self, prefix, nobody=False, home=None):
         self.prefix = prefix
@@ -187,26 +194,32 @@ class WineSession:
         return subprocess.run(self.command(*argv), env=self.env(), cwd=cwd, capture_output=True,
                               timeout=timeout, stdin=subprocess.DEVNULL)
 
-    def prepare(self):
-        """Creates the prefix unless an earlier run did; runs serialised by a lock file."""
-        parent = os.path.dirname(self.prefix)
-        os.makedirs(parent, exist_ok=True)
-        with open(self.prefix + ".lock", "w") as lock:
+    def prepare(self, template=None):
+        """Creates the prefix: a copy of `template`, which is made on first use (once for all
+        the scenarios, serialised by a lock file), or made afresh without one."""
+        if template is None:
+            self.boot()
+            return
+        os.makedirs(os.path.dirname(template), exist_ok=True)
+        with open(template + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            marker = os.path.join(self.prefix, ".initialised")
-            if os.path.exists(marker):
-                return
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            started = time.monotonic()
-            booted = self.run("wine", "wineboot", "--init")
-            self.run("wineserver", "-w")
-            check(os.path.exists(os.path.join(self.prefix, "system.reg")),
-                  "could not create the wine prefix %s:\n%s" % (
-                      self.prefix, booted.stdout.decode(errors="replace") +
-                      booted.stderr.decode(errors="replace")))
-            open(marker, "w").close()
-            print("created the wine prefix %s in %.1f s" % (self.prefix,
-                                                          time.monotonic() - started))
+            marker = os.path.join(template, ".initialised")
+            if not os.path.exists(marker):
+                shutil.rmtree(template, ignore_errors=True)
+                WineSession(template, self.nobody, self.home).boot()
+                open(marker, "w").close()
+        shutil.copytree(template, self.prefix, symlinks=True)
+
+    def boot(self):
+        """Makes the prefix with wineboot and waits until its wine server has left."""
+        started = time.monotonic()
+        booted = self.run("wine", "wineboot", "--init")
+        self.run("wineserver", "-w")
+        check(os.path.exists(os.path.join(self.prefix, "system.reg")),
+              "could not create the wine prefix %s:\n%s" % (
+                  self.prefix, booted.stdout.decode(errors="replace") +
+                  booted.stderr.decode(errors="replace")))
+        print("created the wine prefix %s in %.1f s" % (self.prefix, time.monotonic() - started))
 
     def start(self, folder, *argv):
         process = subprocess.Popen(self.command("wine", *argv), cwd=folder, env=self.env(),
@@ -253,15 +266,15 @@ class Wine:
     """The Windows program under wine, started through cmd so that each run has its own
     USERNAME: wine gives every process the user name of the first one its server saw."""
 
-    deadline = 40
+    deadline = 120
 
-    def __init__(self, path, root, prefix):
+    def __init__(self, path, root, template):
         self.root = root
         self.bin = os.path.join(root, "bin")
         os.makedirs(self.bin, mode=0o755)
         self.path = shutil.copy(path, os.path.join(self.bin, "reskeeper.exe"))
-        self.session = WineSession(prefix)
-        self.session.prepare()
+        self.session = WineSession(os.path.join(root, "prefix"))
+        self.session.prepare(template)
         self.sessions = [self.session]
         self.helper = None
         self.started = 0
@@ -345,7 +358,11 @@ class WineSampler:
 
     def start(self):
         self.process = self.wine.session.start(self.folder, self.wine.winfile(), "sample",
-                                               "Data\\Pref.txt", windows_path(self.out), "6000")
+                                               "Data\\Pref.txt", windows_path(self.out), "100000")
+
+    def sampling(self):
+        """Whether the first state has been read."""
+        return any(n.endswith(".bin") for n in os.listdir(self.out))
 
     def finish(self):
         open(os.path.join(self.out, "stop"), "w").close()
@@ -681,6 +698,8 @@ def two_programs(s):
     sampler = s.program.sampler(work)
     sampler.start()
     try:
+        # The reader must have seen the file as it was before any program wrote it.
+        check(wait_until(sampler.sampling, s.program.deadline), "the reader saw no state")
         s.start(work, b"alice")
         s.start(work, b"bob")
         s.expect(work, (start + alice + bob, start + bob + alice), (1280, 1024))
@@ -804,7 +823,8 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", choices=[LINUX, WINDOWS], help="print the scenario names")
     parser.add_argument("--program", help="reskeeper or reskeeper.exe")
-    parser.add_argument("--wine-prefix", help="the wine prefix to create or reuse")
+    parser.add_argument("--wine-prefix",
+                        help="the wine prefix to create or reuse as every scenario's template")
     parser.add_argument("--scenario", action="append", help="run only this one (repeatable)")
     args = parser.parse_args()
     if args.list:
