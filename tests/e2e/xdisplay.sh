@@ -42,7 +42,7 @@ xdisplay_start() {
   mkdir -p "$XDISPLAY_DIR/conf.d"
   echo "# Intentionally empty." >"$XDISPLAY_DIR/conf.d/00-empty.conf"
 
-  local first=20 attempt number out
+  local first=20 attempt number="" out=""
   for ((attempt = 0; attempt < 10; attempt++)); do
     _xdisplay_reserve "$first" || break
     number="${XDISPLAY_NAME#:}"
@@ -104,7 +104,7 @@ xdisplay_stop() {
 # Reserves the first free number from $1 up with xdisplay_reserve.py, which holds it until
 # its standard input closes; sets XDISPLAY_NAME.
 _xdisplay_reserve() {
-  local number
+  local number=""
   exec {_XDISPLAY_HOLDER_IN}> >(exec python3 "$_XDISPLAY_HERE/xdisplay_reserve.py" "$1" \
     >"$XDISPLAY_DIR/number")
   _XDISPLAY_HOLDER_PID=$!
