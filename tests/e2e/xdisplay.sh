@@ -105,6 +105,7 @@ xdisplay_stop() {
 # its standard input closes; sets XDISPLAY_NAME.
 _xdisplay_reserve() {
   local number=""
+  rm -f "$XDISPLAY_DIR/number"
   exec {_XDISPLAY_HOLDER_IN}> >(exec python3 "$_XDISPLAY_HERE/xdisplay_reserve.py" "$1" \
     >"$XDISPLAY_DIR/number")
   _XDISPLAY_HOLDER_PID=$!
