@@ -2,8 +2,9 @@
 # ones (apt-get update once, then only what is missing). Sourced by the scripts.
 
 BUILD_PACKAGES=(cmake make g++ libx11-dev libxrandr-dev pkg-config)
-# A private X display (tests/e2e/xdisplay.sh) needs python3 to hold its number.
-DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils python3)
+# A private X display (tests/e2e/xdisplay.sh) needs xauth for its cookie and python3 to hold
+# its number.
+DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xauth python3)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64

@@ -76,7 +76,7 @@ class Native:
 
     def start(self, folder, user, nobody=False):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": os.environ["DISPLAY"]}
-        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
         if user is not None:
@@ -183,6 +183,7 @@ class WineSession:
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": os.environ["DISPLAY"],
+            "XAUTHORITY": os.environ.get("XAUTHORITY", ""),
             # Command lines reach wine as UTF-8, and programs see names in code page 1252.
             "LC_ALL": "C.UTF-8",
         }

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # A private virtual X display (Xorg with the dummy driver, tests/e2e/xorg-dummy.conf) for
 # trying and testing the program without a screen. Source it for xdisplay_start/xdisplay_stop,
-# or run it: `xdisplay.sh run COMMAND...` runs COMMAND with DISPLAY set to a fresh display, and
-# XDISPLAY_PID, XDISPLAY_DIR and XDISPLAY_LOG exported for a command that stops or restarts the
-# server itself.
+# or run it: `xdisplay.sh run COMMAND...` runs COMMAND with DISPLAY and XAUTHORITY set for a
+# fresh display, and XDISPLAY_PID, XDISPLAY_DIR and XDISPLAY_LOG exported for a command that
+# stops or restarts the server itself. Only clients with the display's XAUTHORITY get in.
 
 _XDISPLAY_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 XDISPLAY_CONFIG_DEFAULT="$_XDISPLAY_HERE/xorg-dummy.conf"
 
-# Set by xdisplay_start: the display name (":N"), the server's pid, its log and work folder.
+# Set by xdisplay_start: the display name (":N"), the server's pid, its log and work folder,
+# and the authority file that admits clients (for XAUTHORITY).
 XDISPLAY_NAME=""
+XDISPLAY_AUTH=""
 XDISPLAY_PID=""
 XDISPLAY_LOG=""
 XDISPLAY_DIR=""
@@ -19,8 +21,8 @@ _XDISPLAY_HOLDER_IN=""
 
 # xdisplay_start [CONFIG]: reserves a display number nobody else can take while this display
 # lives, starts Xorg on it and waits until that very server says it is ready and answers
-# RandR requests. Sets XDISPLAY_NAME, XDISPLAY_PID, XDISPLAY_LOG and XDISPLAY_DIR; leaves
-# DISPLAY alone. Returns non-zero, with the server's output on stderr, when no server came up.
+# RandR requests. Sets XDISPLAY_NAME, XDISPLAY_PID, XDISPLAY_LOG, XDISPLAY_DIR and
+# XDISPLAY_AUTH; leaves DISPLAY and XAUTHORITY alone. Returns non-zero, with the server's output on stderr, when no server came up.
 # shellcheck disable=SC2120  # CONFIG is for callers outside this file
 xdisplay_start() {
   local config="${1:-$XDISPLAY_CONFIG_DEFAULT}"
@@ -30,14 +32,17 @@ xdisplay_start() {
   fi
   config="$(cd "$(dirname "$config")" && pwd)/$(basename "$config")"
   local tool
-  for tool in Xorg xrandr python3; do
+  for tool in Xorg xrandr xauth mcookie python3; do
     if ! command -v "$tool" >/dev/null; then
-      echo "xdisplay: needs Xorg, xrandr and python3 (xserver-xorg-core," \
-        "xserver-xorg-video-dummy, x11-xserver-utils, python3)" >&2
+      echo "xdisplay: needs Xorg, xrandr, xauth, mcookie and python3 (xserver-xorg-core," \
+        "xserver-xorg-video-dummy, x11-xserver-utils, xauth, util-linux, python3)" >&2
       return 1
     fi
   done
   XDISPLAY_DIR="$(mktemp -d "${TMPDIR:-/tmp}/xdisplay.XXXXXX")" || return 1
+  # Readable by all: a test may run its program as another user.
+  chmod 755 "$XDISPLAY_DIR"
+  XDISPLAY_AUTH="$XDISPLAY_DIR/Xauthority"
   # An own config folder keeps the machine's xorg.conf.d out; Xorg wants a file in it.
   mkdir -p "$XDISPLAY_DIR/conf.d"
   echo "# Intentionally empty." >"$XDISPLAY_DIR/conf.d/00-empty.conf"
@@ -48,14 +53,18 @@ xdisplay_start() {
     number="${XDISPLAY_NAME#:}"
     XDISPLAY_LOG="$XDISPLAY_DIR/Xorg.$number.log"
     out="$XDISPLAY_DIR/Xorg.$number.out"
-    rm -f "$XDISPLAY_DIR/ready"
+    rm -f "$XDISPLAY_DIR/ready" "$XDISPLAY_AUTH"
     mkfifo "$XDISPLAY_DIR/ready" || break
+    # A cookie of its own keeps every other client out, whatever display it thinks it has.
+    # (xauth writes the file anew, for its owner alone; a test's other user must read it.)
+    : >"$XDISPLAY_AUTH" && xauth -q -f "$XDISPLAY_AUTH" add "$XDISPLAY_NAME" . "$(mcookie)" &&
+      chmod 644 "$XDISPLAY_AUTH" || break
     # -displayfd: the server writes its number on fd 3 once it accepts clients.
     # -nolisten local: the abstract socket is the reservation; the socket file serves.
     # -sharevts/-novtswitch: never take over a console of a machine that has one.
     Xorg "$XDISPLAY_NAME" -displayfd 3 -config "$config" -configdir "$XDISPLAY_DIR/conf.d" \
-      -noreset -nolisten tcp -nolisten local -sharevts -novtswitch +extension RANDR \
-      -logfile "$XDISPLAY_LOG" 3>"$XDISPLAY_DIR/ready" >"$out" 2>&1 </dev/null &
+      -auth "$XDISPLAY_AUTH" -noreset -nolisten tcp -nolisten local -sharevts -novtswitch \
+      +extension RANDR -logfile "$XDISPLAY_LOG" 3>"$XDISPLAY_DIR/ready" >"$out" 2>&1 </dev/null &
     XDISPLAY_PID=$!
     if _xdisplay_wait_ready "$number"; then
       return 0
@@ -75,6 +84,7 @@ xdisplay_start() {
   rm -rf "$XDISPLAY_DIR"
   XDISPLAY_PID=""
   XDISPLAY_DIR=""
+  XDISPLAY_AUTH=""
   return 1
 }
 
@@ -98,6 +108,7 @@ xdisplay_stop() {
   fi
   XDISPLAY_PID=""
   XDISPLAY_DIR=""
+  XDISPLAY_AUTH=""
   return 0
 }
 
@@ -150,7 +161,7 @@ _xdisplay_wait_ready() {
   exec {fd}<&-
   [[ "$ready" == "$1" ]] || return 1
   kill -0 "$XDISPLAY_PID" 2>/dev/null || return 1
-  DISPLAY="$XDISPLAY_NAME" xrandr --current >/dev/null 2>&1
+  DISPLAY="$XDISPLAY_NAME" XAUTHORITY="$XDISPLAY_AUTH" xrandr --current >/dev/null 2>&1
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
@@ -166,7 +177,7 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
       trap 'exit 130' INT
       trap 'exit 143' TERM
       export XDISPLAY_PID XDISPLAY_DIR XDISPLAY_LOG
-      DISPLAY="$XDISPLAY_NAME" "$@"
+      DISPLAY="$XDISPLAY_NAME" XAUTHORITY="$XDISPLAY_AUTH" "$@"
       exit $?
       ;;
     *)
