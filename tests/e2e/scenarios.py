@@ -222,10 +222,16 @@ class WineSession:
                   booted.stderr.decode(errors="replace")))
         print("created the wine prefix %s in %.1f s" % (self.prefix, time.monotonic() - started))
 
-    def start(self, folder, *argv):
-        process = subprocess.Popen(self.command("wine", *argv), cwd=folder, env=self.env(),
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+    def start(self, folder, *argv, log=None):
+        """Starts `wine ARGV...` in `folder`, its output going to the file `log`, or nowhere."""
+        output = open(log, "wb") if log else subprocess.DEVNULL
+        try:
+            process = subprocess.Popen(self.command("wine", *argv), cwd=folder, env=self.env(),
+                                       stdin=subprocess.DEVNULL, stdout=output,
+                                       stderr=subprocess.STDOUT)
+        finally:
+            if log:
+                output.close()
         self.processes.append(process)
         return process
 
@@ -286,7 +292,8 @@ class Wine:
             session = self.nobody_session()
         name = b"" if user is None else user.decode("latin-1").encode()
         session.start(folder, "cmd", "/c", "set", b"USERNAME=" + name + b"&&",
-                      windows_path(self.path))
+                      windows_path(self.path),
+                      log=os.path.join(self.root, "program-%d.log" % self.started))
         self.started += 1
 
     def nobody_session(self):
