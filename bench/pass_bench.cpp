@@ -13,6 +13,7 @@
 
 #include "bench/alloc_meter.h"
 #include "keeper/keeper.h"
+#include "keeper/keeper_testing.h"
 #include "platform/platform.h"
 #include "support/fake_system.h"
 
@@ -37,8 +38,9 @@ std::string normalFile(std::int64_t users) {
 }
 
 // A fresh folder holding Data/Pref.txt of state.range(0) users, made the current folder, with a
-// keeper table loaded from it by two passes (the second finds nothing to change). The current user is one of the file's, at the
-// size stored for it, so that passes switch nothing and leave the file as it was.
+// keeper table loaded from it by two passes (the second finds nothing to change). The current user
+// is one of the file's, at the size stored for it, so that passes switch nothing and leave the file
+// as it was.
 class PassFixture : public benchmark::Fixture {
  public:
   void SetUp(benchmark::State& state) override {

@@ -1,13 +1,15 @@
 // The keeper's passes against real files in a temporary folder and a recording fake
 // environment and display. Every case runs with the table's index and with the plain walk.
 #include "keeper/keeper.h"
+#include "keeper/keeper_testing.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "platform/platform.h"
-#include "prefs/prefs.h"
+#include "platform/platform_testing.h"
+#include "prefs/prefs_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
 
@@ -22,21 +24,13 @@ using testing_support::visible;
 class KeeperTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    keeper::clearUserTable();
     keeper::useUserIndex(GetParam());
     fakeSystem() = FakeSystem{};
     fakeSystem().userName = "alice";
     previous = std::filesystem::current_path();
     std::filesystem::current_path(folder.path());
   }
-  void TearDown() override {
-    std::filesystem::current_path(previous);
-    platform::failAllocation(0, false);
-    keeper::clearUserTable();
-    keeper::useUserIndex(true);
-    keeper::useSteadyPasses(true);
-    platform::fileCalls() = platform::defaultFileCalls();
-  }
+  void TearDown() override { std::filesystem::current_path(previous); }
 
   static void writePrefs(const std::string& bytes) {
     testing_support::writeBytes(keeper::PREFERENCE_FILE, bytes);
@@ -63,6 +57,9 @@ class KeeperTest : public ::testing::TestWithParam<bool> {
     return switches;
   }
 
+  platform::ScopedPlatformDefaults platformDefaults;
+  prefs::ScopedStoreDefaults storeDefaults;
+  keeper::ScopedKeeperDefaults keeperDefaults;
   testing_support::TempFolder folder;
   std::filesystem::path previous;
 };
