@@ -58,29 +58,29 @@ void keepRunningAfterIoError(Display*, void*) {
 
 // Holds SIGPIPE back while the connection is used, so that writing to a server that went
 // away fails (and is reported as an I/O error) instead of ending the process. A SIGPIPE
-// raised meanwhile is taken and dropped.
+// raised meanwhile is taken and dropped; one that was pending before is left alone. Only a
+// caller that already held SIGPIPE back can have one pending, so that is the only case that
+// asks: the usual one costs three system calls (block, take, restore).
 class PipeSignalBlock {
  public:
   PipeSignalBlock() noexcept {
     sigemptyset(&pipe_);
     sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    sigpending(&pending);
-    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~PipeSignalBlock() {
-    if (!pendingBefore_) {
+    blockedBefore_ = sigismember(&previous_, SIGPIPE) == 1;
+    if (blockedBefore_) {
       sigset_t pending;
       sigemptyset(&pending);
       sigpending(&pending);
-      if (sigismember(&pending, SIGPIPE) == 1) {
-        const timespec noWait{0, 0};
-        sigtimedwait(&pipe_, nullptr, &noWait);
-      }
+      pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
     }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  ~PipeSignalBlock() {
+    if (!pendingBefore_) {
+      const timespec noWait{0, 0};
+      sigtimedwait(&pipe_, nullptr, &noWait);
+    }
+    if (!blockedBefore_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
   PipeSignalBlock(const PipeSignalBlock&) = delete;
   PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
@@ -88,6 +88,7 @@ class PipeSignalBlock {
  private:
   sigset_t pipe_;
   sigset_t previous_;
+  bool blockedBefore_ = false;
   bool pendingBefore_ = false;
 };
 
