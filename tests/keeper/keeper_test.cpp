@@ -435,7 +435,6 @@ TEST_P(KeeperTest, IndexesAndSteadyPassesLeaveWhatWalkingAndParsingLeave) {
   };
   const Outcome walked = run(false);
   const Outcome fast = run(true);
-  prefs::useGroupIndex(true);
   EXPECT_NE(walked.untidy[0], visible(untidy));
   EXPECT_EQ(fast.untidy[0], walked.untidy[0]);
   EXPECT_EQ(fast.untidy[1], walked.untidy[1]);
