@@ -89,7 +89,7 @@ bool createPendingGroup() {
   if (header == nullptr) return false;
   header->kindOrKey = groupMarker();
   header->text = doc.pendingGroup;  // the header takes over the name's storage
-  linkAfter(doc.lastLine, header);
+  linkAfter(doc, doc.lastLine, header);
   doc.currentGroup = header;
   clearPending(doc);
   indexNewGroup(header);
@@ -233,7 +233,7 @@ char* reserveValue(const char* key, std::uint32_t length) noexcept {
     if (line == nullptr || storedKey == nullptr || value == nullptr) return nullptr;
     line->kindOrKey = storedKey;
     line->text = value;
-    linkAfter(sectionEnd(), line);
+    linkAfter(doc, sectionEnd(), line);
   }
   value[0] = '\0';
   doc.modified = true;

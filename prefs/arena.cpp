@@ -12,7 +12,7 @@ struct ArenaBlock {
 
 namespace {
 
-constexpr std::size_t ARENA_ALIGN = alignof(void*);
+constexpr std::size_t ARENA_ALIGN = alignof(void*);  // as arenaAllocate rounds
 constexpr std::size_t MIN_BLOCK = 4096;
 
 std::size_t roundUp(std::size_t n) {
@@ -21,24 +21,19 @@ std::size_t roundUp(std::size_t n) {
 
 }  // namespace
 
-void* arenaAllocate(Arena& arena, std::size_t size, std::size_t expected) noexcept {
-  size = roundUp(size == 0 ? 1 : size);
-  if (static_cast<std::size_t>(arena.limit - arena.cursor) < size || arena.cursor == nullptr) {
-    // A block's usable bytes follow its header.
-    const std::size_t header = roundUp(sizeof(ArenaBlock));
-    std::size_t want = size > expected ? size : expected;
-    if (want < MIN_BLOCK) want = MIN_BLOCK;
-    if (want > SIZE_MAX - header) return nullptr;
-    auto* block = static_cast<ArenaBlock*>(platform::allocate(header + want));
-    if (block == nullptr) return nullptr;
-    block->next = arena.blocks;
-    arena.blocks = block;
-    arena.cursor = reinterpret_cast<char*>(block) + header;
-    arena.limit = arena.cursor + want;
-  }
-  void* memory = arena.cursor;
-  arena.cursor += size;
-  return memory;
+void* arenaAllocateFromNewBlock(Arena& arena, std::size_t size, std::size_t expected) noexcept {
+  // A block's usable bytes follow its header.
+  const std::size_t header = roundUp(sizeof(ArenaBlock));
+  std::size_t want = size > expected ? size : expected;
+  if (want < MIN_BLOCK) want = MIN_BLOCK;
+  if (want > SIZE_MAX - header) return nullptr;
+  auto* block = static_cast<ArenaBlock*>(platform::allocate(header + want));
+  if (block == nullptr) return nullptr;
+  block->next = arena.blocks;
+  arena.blocks = block;
+  arena.cursor = reinterpret_cast<char*>(block) + header + size;
+  arena.limit = reinterpret_cast<char*>(block) + header + want;
+  return reinterpret_cast<char*>(block) + header;
 }
 
 void arenaRelease(Arena& arena) noexcept {

@@ -40,23 +40,6 @@ const char* lineKey(const PreferenceLine& line) noexcept {
   return lineKind(line) == LineKind::Entry ? line.kindOrKey : nullptr;
 }
 
-void linkAfter(PreferenceLine* after, PreferenceLine* line) noexcept {
-  PreferenceDocument& doc = theDocument;
-  PreferenceLine* next = after != nullptr ? after->next : doc.firstLine;
-  line->previous = after;
-  line->next = next;
-  if (after != nullptr) {
-    after->next = line;
-  } else {
-    doc.firstLine = line;
-  }
-  if (next != nullptr) {
-    next->previous = line;
-  } else {
-    doc.lastLine = line;
-  }
-}
-
 Fingerprint fingerprintOf(const char* bytes, std::size_t length) noexcept {
   // Eight independent lanes over 64-byte blocks, one multiplication per word, so that it runs
   // at the speed of memory; the rotation carries every bit of a word into the low half before

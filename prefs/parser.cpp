@@ -92,7 +92,7 @@ bool parseContent() noexcept {
     if (line == nullptr) return false;
     line->kindOrKey = kindOrKey;
     line->text = text;
-    linkAfter(doc.lastLine, line);
+    linkAfter(doc, doc.lastLine, line);
   }
   doc.headerCount = headers;
   return true;

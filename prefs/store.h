@@ -107,19 +107,47 @@ inline bool isUsable() noexcept {
 
 // ---- Arena (arena.cpp) ----
 
-// Memory from the arena, aligned for a pointer; nullptr when none can be had. `expected` hints
-// how much more is likely to follow, so that one block can take it all.
-void* arenaAllocate(Arena& arena, std::size_t size, std::size_t expected = 0) noexcept;
+// Takes a new block for `size` bytes (already rounded) and gives them from it; nullptr when
+// none can be had. `expected` hints how much more is likely to follow, so that one block can
+// take it all.
+void* arenaAllocateFromNewBlock(Arena& arena, std::size_t size, std::size_t expected) noexcept;
+
+// Memory from the arena, aligned for a pointer; nullptr when none can be had.
+inline void* arenaAllocate(Arena& arena, std::size_t size, std::size_t expected = 0) noexcept {
+  constexpr std::size_t ALIGN = alignof(void*);
+  size = ((size == 0 ? 1 : size) + ALIGN - 1) & ~(ALIGN - 1);
+  if (arena.cursor == nullptr || static_cast<std::size_t>(arena.limit - arena.cursor) < size) {
+    return arenaAllocateFromNewBlock(arena, size, expected);
+  }
+  void* memory = arena.cursor;
+  arena.cursor += size;
+  return memory;
+}
+
 void arenaRelease(Arena& arena) noexcept;
 
 // A copy of `length` bytes of `text` and a zero byte in the arena, or nullptr.
 char* arenaCopy(Arena& arena, const char* text, std::size_t length) noexcept;
 
-// ---- Lines (document.cpp) ----
+// ---- Lines ----
 
-// Appends a line after the document's last line, or inserts it after `after` (nullptr: at the
-// very start).
-void linkAfter(PreferenceLine* after, PreferenceLine* line) noexcept;
+// Inserts `line` after `after` (nullptr: at the very start), or appends it after the last line.
+inline void linkAfter(PreferenceDocument& doc, PreferenceLine* after,
+                      PreferenceLine* line) noexcept {
+  PreferenceLine* next = after != nullptr ? after->next : doc.firstLine;
+  line->previous = after;
+  line->next = next;
+  if (after != nullptr) {
+    after->next = line;
+  } else {
+    doc.firstLine = line;
+  }
+  if (next != nullptr) {
+    next->previous = line;
+  } else {
+    doc.lastLine = line;
+  }
+}
 
 // Names and keys of the document compare ignoring the case of A-Z only.
 inline bool namesEqual(const char* a, const char* b) noexcept {
