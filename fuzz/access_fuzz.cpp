@@ -12,7 +12,9 @@
 
 #include "fuzz/fuzz_file.h"
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "prefs/prefs.h"
+#include "prefs/prefs_testing.h"
 #include "prefs/textconv.h"
 
 namespace {
@@ -34,7 +36,7 @@ bool sameName(const char* a, const char* b) {
 
 // A name as the open document's lines hold it: UTF-8 in a UTF-8 document.
 std::string inFile(const std::string& name) {
-  if (prefs::preferenceDocument().encoding != prefs::ENCODING_UTF8) return name;
+  if (prefs::parsedDocument().encoding != prefs::ENCODING_UTF8) return name;
   return fuzzing::utf8Of(name);
 }
 
@@ -42,7 +44,7 @@ std::string inFile(const std::string& name) {
 // characters as Latin-1 bytes up to a last character cut off by the end of the text, or nothing
 // when a character is invalid or above U+00FF (overlong forms count as valid).
 std::string latin1Name(const char* text) {
-  if (prefs::preferenceDocument().encoding != prefs::ENCODING_UTF8) return text;
+  if (prefs::parsedDocument().encoding != prefs::ENCODING_UTF8) return text;
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const std::size_t length = std::strlen(text);
@@ -92,14 +94,14 @@ std::string cText(FuzzedDataProvider& input) {
 // An open document whose lines could be made (they are made at the first operation that
 // needs them, and a document whose lines cannot get memory does nothing).
 bool isOpen() {
-  const prefs::PreferenceDocument& doc = prefs::preferenceDocument();
-  return doc.file != platform::INVALID_FILE && !doc.parseFailed;
+  const prefs::PreferenceDocument& doc = prefs::parsedDocument();
+  return doc.file != platform::INVALID_FILE && doc.lines == prefs::Lines::Parsed;
 }
 
-// A pending group that could not be stored reads as empty: reads and writes then do nothing.
+// A pending group whose name could not be stored: reads and writes then do nothing.
 bool pendingLost() {
-  const char* pending = prefs::preferenceDocument().pendingGroup;
-  return pending != nullptr && pending[0] == '\0';
+  const prefs::PreferenceDocument& doc = prefs::parsedDocument();
+  return doc.groupPending && doc.pendingGroup == nullptr;
 }
 
 void checkClosedRules() {
@@ -135,17 +137,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (input.ConsumeIntegralInRange<int>(0, 11)) {
       case 0:
         check(prefs::examineGroups() == isOpen(), "examine succeeds exactly when open");
-        check(!isOpen() || prefs::preferenceDocument().currentGroup == nullptr,
+        check(!isOpen() || prefs::parsedDocument().currentGroup == nullptr,
               "examine goes back to the top level");
         break;
       case 1: {
-        const prefs::PreferenceLine* before = prefs::preferenceDocument().currentGroup;
+        const prefs::PreferenceLine* before = prefs::parsedDocument().currentGroup;
         if (prefs::nextGroup()) {
-          const prefs::PreferenceLine* now = prefs::preferenceDocument().currentGroup;
+          const prefs::PreferenceLine* now = prefs::parsedDocument().currentGroup;
           check(now != nullptr && now != before && prefs::lineKind(*now) == prefs::LineKind::Group,
                 "the next group is another header");
         } else {
-          check(prefs::preferenceDocument().currentGroup == before,
+          check(prefs::parsedDocument().currentGroup == before,
                 "no next group keeps the current one");
         }
         break;
@@ -153,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 2: {
         const platform::Owned<char> name = prefs::currentGroupName();
         if (name && isOpen()) {
-          const prefs::PreferenceLine* group = prefs::preferenceDocument().currentGroup;
+          const prefs::PreferenceLine* group = prefs::parsedDocument().currentGroup;
           check(name.get() == latin1Name(group != nullptr ? group->text : ""),
                 "the current group's name is its header's text in ANSI, or empty");
         }
@@ -165,14 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!isOpen() || name.empty() || !noneRefused()) break;
         // The first header whose text matches, as a walk over the lines finds it.
         const std::string wanted = inFile(name);
-        const prefs::PreferenceLine* first = prefs::preferenceDocument().firstLine;
+        const prefs::PreferenceLine* first = prefs::parsedDocument().firstLine;
         while (first != nullptr && (prefs::lineKind(*first) != prefs::LineKind::Group ||
                                     !sameName(first->text, wanted.c_str()))) {
           first = first->next;
         }
         check(selected == (first != nullptr), "a group is selected exactly when it exists");
         if (selected) {
-          check(prefs::preferenceDocument().currentGroup == first,
+          check(prefs::parsedDocument().currentGroup == first,
                 "selection finds the first matching header");
         }
         break;
@@ -199,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int32_t read = prefs::readLong(key.c_str(), value == 0 ? 1 : 0);
         if (isOpen() && !lost && noneRefused()) {
           check(read == value, "a written value reads back");
-          check(prefs::preferenceDocument().modified, "a write marks the document modified");
+          check(prefs::parsedDocument().modified, "a write marks the document modified");
         }
         break;
       }

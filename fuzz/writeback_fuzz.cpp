@@ -7,6 +7,7 @@
 
 #include "fuzz/fuzz_file.h"
 #include "prefs/prefs.h"
+#include "prefs/prefs_testing.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ struct Line {
 
 std::vector<Line> documentLines() {
   std::vector<Line> lines;
-  for (const prefs::PreferenceLine* line = prefs::preferenceDocument().firstLine; line != nullptr;
+  for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine; line != nullptr;
        line = line->next) {
     const char* key = prefs::lineKey(*line);
     lines.push_back({prefs::lineKind(*line), key != nullptr ? key : "", line->text});
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Reading, enumerating and selecting, without a write, leave the file alone.
   check(prefs::openPreferences(path), "a regular file opens");
   const std::vector<Line> parsed = documentLines();
-  const std::int32_t encoding = prefs::preferenceDocument().encoding;
+  const std::int32_t encoding = prefs::parsedDocument().encoding;
   check(prefs::examineGroups(), "an open document can be examined");
   while (prefs::nextGroup()) {
     prefs::readLong("Res_X", 1024);
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!prefs::selectGroup("no such group \x01")) {
     check(prefs::findValue("Res_Y") == nullptr, "a pending group has no values");
   }
-  check(!prefs::preferenceDocument().modified, "reading marks nothing modified");
+  check(!prefs::parsedDocument().modified, "reading marks nothing modified");
   prefs::closePreferences();
   check(fuzzing::readFile() == input, "a document without writes leaves its file byte for byte");
 
@@ -121,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(written == normalForm(expected, encoding), "the write-back is the normal form");
 
   check(prefs::openPreferences(path), "a written file opens");
-  check(prefs::preferenceDocument().encoding == encoding, "the encoding survives a write-back");
+  check(prefs::parsedDocument().encoding == encoding, "the encoding survives a write-back");
   check(documentLines() == expected, "a write-back parses to the same lines");
   writeProbe();
   prefs::closePreferences();

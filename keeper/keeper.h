@@ -1,5 +1,6 @@
 // The resolution keeper: the process-wide table of user resolutions and the three steps of
-// each pass (load the preference file, apply the current user's resolution, save the table).
+// each pass (load the preference file, apply the current user's resolution, save the table),
+// run for ever with a wait after each pass.
 #pragma once
 
 #include <cstdint>
@@ -31,13 +32,7 @@ struct UserResolutionTable {
   UserResolution* records = nullptr;
   std::uint32_t count = 0;
   std::uint32_t capacity = 0;
-  // Open-addressing index of record numbers + 1 by the name's hash; nullptr: lookups walk.
-  std::uint32_t* index = nullptr;
-  std::uint32_t indexCapacity = 0;  // a power of two, or 0
 };
-
-// The process's table.
-UserResolutionTable& userTable() noexcept;
 
 // The first record whose name equals `name` byte for byte, or nullptr. The pointer is valid
 // until the next append.
@@ -58,30 +53,10 @@ void applyCurrentUser() noexcept;
 // load step read it whole.
 void saveProfiles() noexcept;
 
-// The user name from USERNAME, read through a buffer of 255 spaces: the spaces themselves
-// when the variable is not set or its value does not fit.
-struct UserName {
-  char text[USER_NAME_CAPACITY + 1];
-};
-UserName currentUserName() noexcept;
-
-// Asks the platform to show the primary display at `width` x `height`, `bitsPerPixel`.
-void switchDisplayMode(std::int32_t width, std::int32_t height,
-                       std::int32_t bitsPerPixel) noexcept;
-
 // One pass: load, apply, save.
 void runPass() noexcept;
 
 // The program's life: passes with a wait after each, for ever.
 [[noreturn]] void runKeeper() noexcept;
-
-// Test hook: releases every record and empties the table.
-void clearUserTable() noexcept;
-
-// Test hook: with false, the table keeps no index and lookups walk the records.
-void useUserIndex(bool enabled) noexcept;
-
-// Test hook: with false, every pass parses the file, even when the last one changed nothing.
-void useSteadyPasses(bool enabled) noexcept;
 
 }  // namespace keeper

@@ -1,161 +1,22 @@
-// The primary display on X11: its present size and mode switches through RandR 1.3. One
-// connection to the server (from DISPLAY) lives between calls; it is opened again at a later
-// call when the server could not be reached or went away, and no X error ends the process.
+// The primary display on X11: its present size and mode switches through RandR 1.3, over the
+// connection of x11_connection.h.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
-#include <signal.h>
 
 #include <cmath>
 
 #include "platform/platform.h"
+#include "platform/x11_connection.h"
 
 namespace platform {
 namespace {
+
+using namespace x11;
 
 // X coordinates are 16-bit: no screen is larger on either side.
 constexpr std::int32_t LARGEST_SIDE = 32767;
 // The density assumed when the server reports no physical size.
 constexpr double FALLBACK_PIXELS_PER_MM = 96.0 / 25.4;
-
-struct Size {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-};
-
-// The connection and what is known through it. The size is kept until the server announces
-// a change, so that the twice-a-second question costs no round trip while nothing changes.
-struct Connection {
-  Display* display = nullptr;
-  Window root = None;
-  bool randr = false;  // RandR 1.3 or later is there
-  int randrEventBase = 0;
-  bool sizeKnown = false;
-  Size size;
-};
-
-Connection connection;
-// Set by the I/O error handlers: the server went away and the connection is dead.
-bool connectionLost = false;
-// The code of the last protocol error (Success when none came since it was cleared).
-int lastErrorCode = Success;
-
-int recordError(Display*, XErrorEvent* error) noexcept {
-  lastErrorCode = error->error_code;
-  return 0;
-}
-
-// Xlib's default handler prints a message; the exit handler below decides what follows.
-int quietIoError(Display*) {
-  connectionLost = true;
-  return 0;
-}
-
-// Returning instead of exiting leaves the connection dead but the process alive: every call
-// on it fails until it is closed.
-void keepRunningAfterIoError(Display*, void*) {
-  connectionLost = true;
-}
-
-// Holds SIGPIPE back while the connection is used, so that writing to a server that went
-// away fails (and is reported as an I/O error) instead of ending the process. A SIGPIPE
-// raised meanwhile is taken and dropped.
-class PipeSignalBlock {
- public:
-  PipeSignalBlock() noexcept {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    sigpending(&pending);
-    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~PipeSignalBlock() {
-    if (!pendingBefore_) {
-      sigset_t pending;
-      sigemptyset(&pending);
-      sigpending(&pending);
-      if (sigismember(&pending, SIGPIPE) == 1) {
-        const timespec noWait{0, 0};
-        sigtimedwait(&pipe_, nullptr, &noWait);
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  PipeSignalBlock(const PipeSignalBlock&) = delete;
-  PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-  bool pendingBefore_ = false;
-};
-
-void closeConnection() noexcept {
-  if (connection.display != nullptr) XCloseDisplay(connection.display);
-  connection = Connection{};
-  connectionLost = false;
-}
-
-// Opens the connection named by DISPLAY and asks for RandR's change notifications. False
-// when no server answers.
-bool openConnection() noexcept {
-  static bool handlersInstalled = false;
-  if (!handlersInstalled) {
-    XSetErrorHandler(recordError);
-    XSetIOErrorHandler(quietIoError);
-    handlersInstalled = true;
-  }
-  connectionLost = false;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return false;
-  XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
-  connection = Connection{};
-  connection.display = display;
-  connection.root = DefaultRootWindow(display);
-
-  int eventBase = 0;
-  int errorBase = 0;
-  int major = 0;
-  int minor = 0;
-  if (XRRQueryExtension(display, &eventBase, &errorBase) != 0 &&
-      XRRQueryVersion(display, &major, &minor) != 0 && (major > 1 || (major == 1 && minor >= 3))) {
-    connection.randr = true;
-    connection.randrEventBase = eventBase;
-    XRRSelectInput(display, connection.root,
-                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-  }
-  if (connectionLost) {
-    closeConnection();
-    return false;
-  }
-  return true;
-}
-
-// The open connection, opened now when there was none or the last one was lost; nullptr
-// when no server can be reached.
-Display* liveDisplay() noexcept {
-  if (connection.display != nullptr && connectionLost) closeConnection();
-  if (connection.display == nullptr && !openConnection()) return nullptr;
-  return connection.display;
-}
-
-// Takes the events that have arrived. A RandR notification makes the size unknown again;
-// each one also keeps Xlib's record of the screen's size (DisplayWidth, DisplayWidthMM) up
-// to date.
-void takeEvents() noexcept {
-  Display* display = connection.display;
-  while (!connectionLost && XPending(display) > 0) {
-    XEvent event;
-    XNextEvent(display, &event);
-    if (!connection.randr) continue;
-    XRRUpdateConfiguration(&event);
-    if (event.type == connection.randrEventBase + RRScreenChangeNotify ||
-        event.type == connection.randrEventBase + RRNotify) {
-      connection.sizeKnown = false;
-    }
-  }
-}
 
 // The output showing the primary display and its CRTC, with the structures they came from.
 struct Target {

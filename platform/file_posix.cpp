@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 
 namespace platform {
 namespace {

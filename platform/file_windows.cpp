@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 
 namespace platform {
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 
 namespace platform {
 namespace {

@@ -13,21 +13,12 @@ namespace platform {
 // ---- Memory ------------------------------------------------------------------------------
 
 // Gives `size` bytes aligned for any fundamental type, or nullptr when memory cannot be had
-// (or when a test has asked this call to fail). Never throws, never aborts.
+// (or when a test has asked this call to fail, see platform_testing.h). Never throws, never
+// aborts.
 void* allocate(std::size_t size) noexcept;
 
 // Gives back memory from allocate(); nullptr is ignored.
 void release(void* memory) noexcept;
-
-// Test hook: the `nth` allocation from now on fails (1 = the next one). With `persistent`,
-// every allocation after it fails too. nth = 0 switches failures off.
-void failAllocation(std::uint64_t nth, bool persistent) noexcept;
-
-// Number of allocations attempted since the process started (failed ones included).
-std::uint64_t allocationCount() noexcept;
-
-// Number of allocations refused by the test hook since the process started.
-std::uint64_t injectedAllocationFailures() noexcept;
 
 struct Releaser {
   void operator()(void* memory) const noexcept { release(memory); }
@@ -85,9 +76,9 @@ struct FileCalls {
   void (*close)(FileHandle file);
 };
 
-// The table in use; tests may overwrite entries and put the defaults back.
+// The table in use: the real calls unless a test has overridden entries (platform_testing.h
+// has the defaults to put back).
 FileCalls& fileCalls() noexcept;
-const FileCalls& defaultFileCalls() noexcept;
 
 // ---- Environment, display and time -------------------------------------------------------
 

@@ -9,13 +9,7 @@
 #include "prefs/textconv.h"
 
 namespace prefs {
-namespace detail {
 namespace {
-
-// Stands in for a pending group name that could not be stored: reads find nothing and writes
-// are dropped until the next selection, so that no value lands in another user's group.
-char lostName[1];
-char* lostPendingGroup() { return lostName; }
 
 // A name in the file's encoding: as given in an ANSI document, converted to UTF-8 in a UTF-8
 // one. `text` is nullptr when memory for the conversion cannot be had.
@@ -73,6 +67,20 @@ PreferenceLine* sectionEnd() {
   return after;
 }
 
+// Discards the pending group, if any.
+void clearPending(PreferenceDocument& doc) {
+  doc.groupPending = false;
+  doc.pendingGroup = nullptr;
+}
+
+// Makes `name` (nullptr: one that could not be stored) the pending group. A pending name whose
+// storage is lost still keeps reads from finding anything, and drops writes until the next
+// selection, so that no value lands in another user's group.
+void setPending(PreferenceDocument& doc, char* name) {
+  doc.groupPending = true;
+  doc.pendingGroup = name;
+}
+
 // Turns the pending name into a header at the very end of the document. False when memory
 // for the line cannot be had; the name then stays pending.
 bool createPendingGroup() {
@@ -81,9 +89,9 @@ bool createPendingGroup() {
   if (header == nullptr) return false;
   header->kindOrKey = groupMarker();
   header->text = doc.pendingGroup;  // the header takes over the name's storage
-  linkAfter(doc.lastLine, header);
+  linkAfter(doc, doc.lastLine, header);
   doc.currentGroup = header;
-  doc.pendingGroup = nullptr;
+  clearPending(doc);
   indexNewGroup(header);
   return true;
 }
@@ -127,14 +135,11 @@ std::int32_t parseDecimal(const char* text) {
 }
 
 }  // namespace
-}  // namespace detail
-
-using namespace detail;
 
 bool examineGroups() noexcept {
   if (!isUsable()) return false;
   document().currentGroup = nullptr;
-  document().pendingGroup = nullptr;
+  clearPending(document());
   return true;
 }
 
@@ -173,28 +178,27 @@ bool selectGroup(const char* name) noexcept {
   PreferenceDocument& doc = document();
   if (name[0] == '\0') {
     doc.currentGroup = nullptr;
-    doc.pendingGroup = nullptr;
+    clearPending(doc);
     return true;
   }
   FileName fileName;
   toFileName(name, fileName);
   if (fileName.text == nullptr) {
-    doc.pendingGroup = lostPendingGroup();
+    setPending(doc, nullptr);
     return false;
   }
   if (PreferenceLine* header = findGroupHeader(fileName.text)) {
     doc.currentGroup = header;
-    doc.pendingGroup = nullptr;
+    clearPending(doc);
     return true;
   }
   // A pending name discarded here stays in the arena until the document closes.
-  doc.pendingGroup = arenaCopy(doc.arena, fileName.text, fileName.length);
-  if (doc.pendingGroup == nullptr) doc.pendingGroup = lostPendingGroup();
+  setPending(doc, arenaCopy(doc.arena, fileName.text, fileName.length));
   return false;
 }
 
 const char* findValue(const char* key) noexcept {
-  if (!isUsable() || document().pendingGroup != nullptr) return nullptr;
+  if (!isUsable() || document().groupPending) return nullptr;
   FileName fileKey;
   toFileName(key, fileKey);
   if (fileKey.text == nullptr) return nullptr;
@@ -205,11 +209,11 @@ const char* findValue(const char* key) noexcept {
 char* reserveValue(const char* key, std::uint32_t length) noexcept {
   if (!isUsable()) return nullptr;
   PreferenceDocument& doc = document();
-  if (doc.pendingGroup == lostPendingGroup()) return nullptr;
+  if (doc.groupPending && doc.pendingGroup == nullptr) return nullptr;  // its name was lost
   FileName fileKey;
   toFileName(key, fileKey);
   if (fileKey.text == nullptr) return nullptr;
-  if (doc.pendingGroup != nullptr && !createPendingGroup()) return nullptr;
+  if (doc.groupPending && !createPendingGroup()) return nullptr;
   char* value;
   if (PreferenceLine* entry = findEntry(fileKey.text)) {
     // The keys matched ignoring ASCII case, so they have the same length.
@@ -224,12 +228,12 @@ char* reserveValue(const char* key, std::uint32_t length) noexcept {
     }
   } else {
     auto* line = static_cast<PreferenceLine*>(arenaAllocate(doc.arena, sizeof(PreferenceLine)));
-    char* lineKey = arenaCopy(doc.arena, fileKey.text, fileKey.length);
+    char* storedKey = arenaCopy(doc.arena, fileKey.text, fileKey.length);
     value = static_cast<char*>(arenaAllocate(doc.arena, std::size_t{length} + 1));
-    if (line == nullptr || lineKey == nullptr || value == nullptr) return nullptr;
-    line->kindOrKey = lineKey;
+    if (line == nullptr || storedKey == nullptr || value == nullptr) return nullptr;
+    line->kindOrKey = storedKey;
     line->text = value;
-    linkAfter(sectionEnd(), line);
+    linkAfter(doc, sectionEnd(), line);
   }
   value[0] = '\0';
   doc.modified = true;

@@ -1,13 +1,15 @@
 // The keeper's passes against real files in a temporary folder and a recording fake
 // environment and display. Every case runs with the table's index and with the plain walk.
 #include "keeper/keeper.h"
+#include "keeper/keeper_testing.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "platform/platform.h"
-#include "prefs/prefs.h"
+#include "platform/platform_testing.h"
+#include "prefs/prefs_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
 
@@ -22,21 +24,13 @@ using testing_support::visible;
 class KeeperTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    keeper::clearUserTable();
     keeper::useUserIndex(GetParam());
     fakeSystem() = FakeSystem{};
     fakeSystem().userName = "alice";
     previous = std::filesystem::current_path();
     std::filesystem::current_path(folder.path());
   }
-  void TearDown() override {
-    std::filesystem::current_path(previous);
-    platform::failAllocation(0, false);
-    keeper::clearUserTable();
-    keeper::useUserIndex(true);
-    keeper::useSteadyPasses(true);
-    platform::fileCalls() = platform::defaultFileCalls();
-  }
+  void TearDown() override { std::filesystem::current_path(previous); }
 
   static void writePrefs(const std::string& bytes) {
     testing_support::writeBytes(keeper::PREFERENCE_FILE, bytes);
@@ -63,6 +57,9 @@ class KeeperTest : public ::testing::TestWithParam<bool> {
     return switches;
   }
 
+  platform::ScopedPlatformDefaults platformDefaults;
+  prefs::ScopedStoreDefaults storeDefaults;
+  keeper::ScopedKeeperDefaults keeperDefaults;
   testing_support::TempFolder folder;
   std::filesystem::path previous;
 };
@@ -382,6 +379,72 @@ TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {
   EXPECT_EQ(prefs(), visible(file));
 }
 
+// A file a person or an older program may have left: comments, lone LFs, blank lines, keys in
+// other cases and without blanks, missing and empty values, extra keys, and later groups whose
+// names repeat earlier ones exactly or but for case, where only the first of a name takes the
+// writes.
+std::string untidyFile(int users) {
+  std::string out = "; shared profiles\r\nVersion = 3\r\n\r\n";
+  std::string repeats;
+  for (int i = 0; i < users; ++i) {
+    const std::string name = (i % 3 == 0 ? "User." : "user.") + std::to_string(i);
+    const std::string end = i % 7 == 3 ? "\n" : "\r\n";
+    const std::string width = std::to_string(640 + i);
+    out += "[" + name + "]" + end + (i % 17 == 5 ? "; desk" + end : "");
+    out += i % 11 == 2   ? "Res_X=" + width + end
+           : i % 11 == 6 ? "  res_x   =   " + width + "  " + end
+           : i % 29 == 8 ? "Res_X =" + end
+                         : "Res_X = " + width + end;
+    if (i % 13 != 4) out += "Res_Y = " + std::to_string(480 + i) + end;
+    if (i % 23 == 9) out += "Depth = 32" + end + end;
+    if (i % 19 == 7) repeats += "[" + (i % 2 == 0 ? name : "USER." + std::to_string(i)) + "]\r\n"
+                               "Res_X = 800\r\nRes_Y = 600\r\n";
+  }
+  return out + repeats;
+}
+
+TEST_P(KeeperTest, IndexesAndSteadyPassesLeaveWhatWalkingAndParsingLeave) {
+  struct Outcome {
+    std::string untidy[2];
+    std::vector<Record> table;
+    std::vector<DisplaySwitch> switches;
+    std::string normal;
+  };
+  const std::string untidy = untidyFile(300);
+  const auto run = [&](bool fast) {
+    keeper::clearUserTable();
+    keeper::useUserIndex(fast);
+    prefs::useGroupIndex(fast);
+    keeper::useSteadyPasses(fast);
+    Outcome outcome;
+    fakeSystem() = FakeSystem{};
+    writePrefs(untidy);
+    fakeSystem().userName = "Newcomer";  // recorded, and written as a new group at the end
+    keeper::runPass();
+    outcome.untidy[0] = prefs();
+    fakeSystem().userName = "user.100";  // stored 740 x 580: switched
+    keeper::runPass();
+    outcome.untidy[1] = prefs();
+    outcome.table = table();
+    outcome.switches = takeSwitches();
+    // The normal form stays byte for byte over passes that change nothing.
+    outcome.normal = outcome.untidy[1];
+    for (int pass = 0; pass < 3; ++pass) keeper::runPass();
+    outcome.normal = prefs() == outcome.normal ? "unchanged" : prefs();
+    return outcome;
+  };
+  const Outcome walked = run(false);
+  const Outcome fast = run(true);
+  EXPECT_NE(walked.untidy[0], visible(untidy));
+  EXPECT_EQ(fast.untidy[0], walked.untidy[0]);
+  EXPECT_EQ(fast.untidy[1], walked.untidy[1]);
+  EXPECT_EQ(fast.table, walked.table);
+  EXPECT_EQ(fast.switches, walked.switches);
+  EXPECT_EQ(walked.switches, (std::vector<DisplaySwitch>{{740, 580, 32}}));
+  EXPECT_EQ(fast.normal, "unchanged");
+  EXPECT_EQ(walked.normal, "unchanged");
+}
+
 TEST_P(KeeperTest, ManyUsersAreFoundAgainInAnyOrder) {
   for (int i = 0; i < 2000; ++i) {
     ASSERT_TRUE(keeper::appendUser(("user" + std::to_string(i)).c_str(), i, -i));
@@ -396,6 +459,5 @@ TEST_P(KeeperTest, ManyUsersAreFoundAgainInAnyOrder) {
   EXPECT_EQ(keeper::findUser("User7"), nullptr);
   EXPECT_EQ(keeper::findUser(""), nullptr);
 }
-
 
 }  // namespace

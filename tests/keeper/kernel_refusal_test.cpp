@@ -8,7 +8,9 @@
 #include <filesystem>
 
 #include "keeper/keeper.h"
+#include "keeper/keeper_testing.h"
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
 
@@ -47,6 +49,8 @@ class FileSizeLimit {
 };
 
 TEST(KernelRefusal, AGrowthBeyondTheFileSizeLimitKeepsTheOldBytes) {
+  const platform::ScopedPlatformDefaults platformDefaults;
+  const keeper::ScopedKeeperDefaults keeperDefaults;
   testing_support::TempFolder folder;
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(folder.path());
@@ -85,7 +89,6 @@ TEST(KernelRefusal, AGrowthBeyondTheFileSizeLimitKeepsTheOldBytes) {
   keeper::runPass();  // the limit is gone
   EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(clean));
   std::filesystem::current_path(previous);
-  keeper::clearUserTable();
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "keeper/keeper.h"
+#include "keeper/keeper_testing.h"
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "support/fake_system.h"
 #include "support/invariants.h"
 #include "support/temp_folder.h"
@@ -116,11 +118,7 @@ class PassFaultTest : public ::testing::TestWithParam<Start> {
     ASSERT_EQ(visible(again.file), visible(clean.file));
     ASSERT_TRUE(again.table == clean.table);
   }
-  void TearDown() override {
-    disarm();
-    std::filesystem::current_path(previous);
-    keeper::clearUserTable();
-  }
+  void TearDown() override { std::filesystem::current_path(previous); }
 
   static void disarm() {
     platform::failAllocation(0, false);

@@ -49,9 +49,9 @@ INSTANTIATE_TEST_SUITE_P(IndexAndWalk, AccessTest, ::testing::Bool(),
 TEST_P(AccessTest, RepeatedAndCaseVariantGroupsSelectTheFirst) {
   open("[Bob]\nk=1\n[bob]\nk=2\n[BOB]\nk=3\n[Bob]\nk=4\n");
   EXPECT_EQ(enumerate(), (std::vector<std::string>{"Bob", "bob", "BOB", "Bob"}));
-  EXPECT_EQ(prefs::preferenceDocument().groups, nullptr) << "enumerating needs no index";
+  EXPECT_FALSE(prefs::parsedDocument().groups.isPresent()) << "enumerating needs no index";
   prefs::selectGroup("bob");
-  EXPECT_EQ(prefs::preferenceDocument().groups != nullptr, GetParam());
+  EXPECT_EQ(prefs::parsedDocument().groups.isPresent(), GetParam());
   // From the first group on, the header after the current one is a namesake, not the first.
   for (const char* name : {"Bob", "BOB", "bob", "bOb"}) {
     SCOPED_TRACE(name);
@@ -121,7 +121,7 @@ TEST_P(AccessTest, AnEqualValueStillWritesTheFileBack) {
   open("[g]\n   Res_X=800\n");
   prefs::selectGroup("g");
   prefs::writeLong("Res_X", 800);
-  EXPECT_TRUE(prefs::preferenceDocument().modified);
+  EXPECT_TRUE(prefs::parsedDocument().modified);
   EXPECT_EQ(closeAndRead(), visible("[g]\r\nRes_X = 800\r\n"));
 }
 

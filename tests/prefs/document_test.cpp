@@ -113,7 +113,7 @@ TEST_F(DocumentTest, SmallFilesAndTheByteOrderMark) {
     SCOPED_TRACE(visible(c.bytes));
     const std::string path = fileWith(c.bytes);
     ASSERT_TRUE(prefs::openPreferences(path.c_str()));
-    EXPECT_EQ(prefs::preferenceDocument().encoding, c.encoding);
+    EXPECT_EQ(prefs::parsedDocument().encoding, c.encoding);
     EXPECT_EQ(documentLines().size(), c.lines);
     prefs::closePreferences();
     EXPECT_EQ(readBytes(path), c.bytes);
@@ -183,7 +183,7 @@ TEST_F(DocumentTest, AnAnsiFileNeverTurnsIntoAUtf8OneWhenWrittenBack) {
   EXPECT_EQ(visible(written), visible("\r\n\xEF\xBB\xBF[a] = \r\n[z]\r\nk = 1\r\n"));
   const std::string path = fileWith(written);
   ASSERT_TRUE(prefs::openPreferences(path.c_str()));
-  EXPECT_EQ(prefs::preferenceDocument().encoding, prefs::ENCODING_ANSI);
+  EXPECT_EQ(prefs::parsedDocument().encoding, prefs::ENCODING_ANSI);
   EXPECT_EQ(documentLines().front(), (LineView{LineKind::Entry, "\xEF\xBB\xBF[a]", ""}));
 }
 
@@ -192,7 +192,7 @@ TEST_F(DocumentTest, OpeningNeverCreatesAFileAndTakesOnlyRegularFiles) {
   EXPECT_FALSE(prefs::openPreferences(missing.c_str()));
   EXPECT_FALSE(testing_support::exists(missing));
   EXPECT_FALSE(prefs::openPreferences(folder.path().string().c_str()));
-  EXPECT_EQ(prefs::preferenceDocument().file, platform::INVALID_FILE);
+  EXPECT_EQ(prefs::parsedDocument().file, platform::INVALID_FILE);
   // A failed open also closes the document that was open before it.
   const std::string path = fileWith("[a]\n");
   ASSERT_TRUE(prefs::openPreferences(path.c_str()));
@@ -255,18 +255,18 @@ namespace {
 TEST(Fingerprint, EveryChangeOfOneOrTwoBitsChangesIt) {
   std::string bytes;
   for (int i = 0; i < 200; ++i) bytes += static_cast<char>('a' + i % 26);
-  const prefs::ContentFingerprint original = prefs::detail::fingerprintOf(bytes.data(), 200);
-  EXPECT_EQ(prefs::detail::fingerprintOf(bytes.data(), 200), original);
-  EXPECT_NE(prefs::detail::fingerprintOf(bytes.data(), 199), original);
+  const prefs::Fingerprint original = prefs::fingerprintOf(bytes.data(), 200);
+  EXPECT_EQ(prefs::fingerprintOf(bytes.data(), 200), original);
+  EXPECT_NE(prefs::fingerprintOf(bytes.data(), 199), original);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     for (int bit = 0; bit < 8; ++bit) {
       std::string changed = bytes;
       changed[i] = static_cast<char>(changed[i] ^ (1 << bit));
-      ASSERT_NE(prefs::detail::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
+      ASSERT_NE(prefs::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
       // The same bit in a word 64 bytes on, which goes through the same lane.
       if (i + 64 < bytes.size()) {
         changed[i + 64] = static_cast<char>(changed[i + 64] ^ (1 << bit));
-        ASSERT_NE(prefs::detail::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
+        ASSERT_NE(prefs::fingerprintOf(changed.data(), 200), original) << i << ":" << bit;
       }
     }
   }

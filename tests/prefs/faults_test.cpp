@@ -47,8 +47,8 @@ class FaultTest : public testing_support::StoreTest {
     arm();
     if (prefs::openPreferences(path.c_str())) writeSome();
     prefs::closePreferences();
-    reset();
-    EXPECT_EQ(prefs::preferenceDocument().file, platform::INVALID_FILE);
+    platform::ScopedPlatformDefaults::reset();
+    EXPECT_EQ(prefs::parsedDocument().file, platform::INVALID_FILE);
     return readBytes(path);
   }
 };
@@ -180,7 +180,7 @@ TEST_F(FaultTest, AnOpenThatCannotReadTheWholeFileLeavesTheDocumentClosed) {
   const std::string path = fileWith(FILES[1]);
   platform::failAllocation(1, false);
   EXPECT_FALSE(prefs::openPreferences(path.c_str()));
-  EXPECT_EQ(prefs::preferenceDocument().file, platform::INVALID_FILE);
+  EXPECT_EQ(prefs::parsedDocument().file, platform::INVALID_FILE);
 }
 
 TEST_F(FaultTest, ASelectionThatCannotGetMemoryDropsTheWritesAfterIt) {

@@ -4,7 +4,9 @@
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "prefs/prefs.h"
+#include "prefs/prefs_testing.h"
 #include "support/temp_folder.h"
 
 namespace testing_support {
@@ -35,12 +37,12 @@ std::vector<ParsedLine> parseBytes(const std::string& bytes, int* encoding) {
   platform::failAllocation(0, false);
   std::vector<ParsedLine> lines;
   if (prefs::openPreferences(path.c_str())) {
-    for (const prefs::PreferenceLine* line = prefs::preferenceDocument().firstLine;
+    for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine;
          line != nullptr; line = line->next) {
       const char* key = prefs::lineKey(*line);
       lines.push_back({static_cast<int>(prefs::lineKind(*line)), key ? key : "", line->text});
     }
-    if (encoding) *encoding = prefs::preferenceDocument().encoding;
+    if (encoding) *encoding = prefs::parsedDocument().encoding;
     prefs::closePreferences();
   }
   platform::fileCalls() = saved;

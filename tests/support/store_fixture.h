@@ -7,24 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "prefs/prefs.h"
+#include "prefs/prefs_testing.h"
 #include "support/temp_folder.h"
 
 namespace testing_support {
 
 class StoreTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset(); }
-  void TearDown() override {
-    prefs::closePreferences();
-    reset();
-  }
-  static void reset() {
-    platform::failAllocation(0, false);
-    platform::fileCalls() = platform::defaultFileCalls();
-    prefs::useGroupIndex(true);
-  }
 
   // Writes `bytes` to a file of the folder and gives its path.
   std::string fileWith(const std::string& bytes, const std::string& name = "Pref.txt") {
@@ -33,6 +24,9 @@ class StoreTest : public ::testing::Test {
     return path;
   }
 
+  // Left in this order: a document left open closes before the file calls are put back.
+  platform::ScopedPlatformDefaults platformDefaults;
+  prefs::ScopedStoreDefaults storeDefaults;
   TempFolder folder;
 };
 
@@ -46,7 +40,7 @@ struct LineView {
 
 inline std::vector<LineView> documentLines() {
   std::vector<LineView> lines;
-  for (const prefs::PreferenceLine* line = prefs::preferenceDocument().firstLine;
+  for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine;
        line != nullptr; line = line->next) {
     const char* key = prefs::lineKey(*line);
     lines.push_back({prefs::lineKind(*line), key ? key : "", line->text});
