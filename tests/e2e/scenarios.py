@@ -156,6 +156,18 @@ class LockedSampler(threading.Thread):
         return self.samples
 
 
+def program_logs(root):
+    """What the programs started in a scenario's folder `root` printed."""
+    text = []
+    for name in sorted(os.listdir(root)):
+        if name.startswith("program-") and name.endswith(".log"):
+            with open(os.path.join(root, name), errors="replace") as f:
+                content = f.read().strip()
+            if content:
+                text.append("%s:\n%s" % (name, content[-4000:]))
+    return "\n".join(text)
+
+
 def windows_path(path):
     check(" " not in path, "a path with blanks cannot be passed through cmd: %s" % path)
     return "Z:" + path.replace("/", "\\")
@@ -180,7 +192,8 @@ class WineSession:
             "USER": self.user,
             "LOGNAME": self.user,
             "WINEPREFIX": self.prefix,
-            "WINEDEBUG": "-all",
+            # Wine's own errors only, into the program's log.
+            "WINEDEBUG": "-all,err+all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": os.environ["DISPLAY"],
             "XAUTHORITY": os.environ.get("XAUTHORITY", ""),
@@ -284,17 +297,33 @@ class Wine:
         self.session.prepare(template)
         self.sessions = [self.session]
         self.helper = None
-        self.started = 0
+        self.started = 0  # programs running
+        self.launches = 0  # launches made, for their logs
 
     def start(self, folder, user, nobody=False):
         session = self.session
         if nobody:
             session = self.nobody_session()
         name = b"" if user is None else user.decode("latin-1").encode()
-        session.start(folder, "cmd", "/c", "set", b"USERNAME=" + name + b"&&",
-                      windows_path(self.path),
-                      log=os.path.join(self.root, "program-%d.log" % self.started))
-        self.started += 1
+        # Now and then wine fails to launch a process at all (cmd says "ShellExecuteEx
+        # failed"); the program has not run then, so that launch is made again.
+        for _ in range(3):
+            log = os.path.join(self.root, "program-%d.log" % self.launches)
+            self.launches += 1
+            cmd = session.start(folder, "cmd", "/c", "set", b"USERNAME=" + name + b"&&",
+                                windows_path(self.path), log=log)
+            wait_until(lambda: len(self.programs()) > self.started or cmd.poll() is not None,
+                       self.deadline)
+            if len(self.programs()) > self.started:
+                self.started += 1
+                return
+            check(cmd.poll() is not None, "reskeeper.exe did not start under wine")
+            session.processes.remove(cmd)
+            with open(log, errors="replace") as f:
+                said = " ".join(f.read().split())
+            print("    wine did not launch reskeeper.exe (%s); launching it again" % said)
+        raise Failure("wine could not launch reskeeper.exe three times in a row\n" +
+                      program_logs(self.root))
 
     def nobody_session(self):
         home = os.path.join(self.root, "nobody")
@@ -484,14 +513,7 @@ class Scenario:
         self.expect(folder, file, mode, when, poll=False)
 
     def logs(self):
-        text = []
-        for name in sorted(os.listdir(self.root)):
-            if name.startswith("program-") and name.endswith(".log"):
-                with open(os.path.join(self.root, name), errors="replace") as f:
-                    content = f.read().strip()
-                if content:
-                    text.append("%s:\n%s" % (name, content[-4000:]))
-        return "\n".join(text)
+        return program_logs(self.root)
 
 
 # ---- The normal form of a file no group is added to but the program's own ----------------
