@@ -20,6 +20,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # (GCC bug 105329), which -Werror would turn into a failed test build.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
 
+# The oldest Windows the program runs on is Windows 7 SP1: the headers then declare nothing that
+# came later, so no newer call can be taken by mistake.
+string(APPEND CMAKE_C_FLAGS_INIT " -D_WIN32_WINNT=0x0601 -DWINVER=0x0601")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -D_WIN32_WINNT=0x0601 -DWINVER=0x0601")
+
 # No libgcc_s, libstdc++ or libwinpthread DLLs next to the executables.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

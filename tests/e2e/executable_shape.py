@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""The shape of reskeeper.exe, read from its PE headers: a 64-bit Windows GUI program (no
-console), importing only DLLs that come with Windows (the C, C++ and thread runtimes linked
-in), with the display calls taken from USER32, and carrying its application manifest: run as
-the invoking user, per-monitor DPI aware.
+"""The shape of reskeeper.exe, read from its PE headers: a stripped 64-bit Windows GUI program
+(no console), importing only DLLs that come with Windows (the C, C++ and thread runtimes linked
+in) and only calls Windows 7 SP1 has, with the display calls taken from USER32, and carrying its
+application manifest (run as the invoking user, per-monitor DPI aware) and its version.
 
-    executable_shape.py PATH/reskeeper.exe
+    executable_shape.py PATH/reskeeper.exe VERSION
 
 Exit status 77 (skipped) when the executable is not built yet."""
 
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -16,6 +17,7 @@ SKIPPED = 77
 MACHINE_AMD64 = 0x8664
 PE32_PLUS = 0x20B
 SUBSYSTEM_WINDOWS_GUI = 2
+RT_VERSION = 16
 RT_MANIFEST = 24
 CREATEPROCESS_MANIFEST_RESOURCE_ID = 1
 
@@ -25,6 +27,17 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcr
 NEEDED_CALLS = {"user32.dll": {"ChangeDisplaySettingsA", "EnumDisplaySettingsA",
                                "GetSystemMetrics"},
                 "kernel32.dll": {"CreateFileA", "GetEnvironmentVariableA", "Sleep"}}
+# The calls the program takes, each documented as there since Windows XP, so in Windows 7 SP1:
+# a new one is added once its documented minimum version has been checked.
+WINDOWS7_CALLS = set("""
+    CloseHandle CreateFileA DeleteCriticalSection EnterCriticalSection GetEnvironmentVariableA
+    GetFileInformationByHandle GetFileSize GetFileType GetLastError GetStartupInfoA
+    InitializeCriticalSection LeaveCriticalSection ReadFile SetEndOfFile SetFilePointer
+    SetLastError SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery
+    WriteFile __C_specific_handler ChangeDisplaySettingsA EnumDisplaySettingsA GetSystemMetrics
+    __getmainargs __initenv __iob_func __set_app_type __setusermatherr _acmdln _amsg_exit _cexit
+    _commode _fmode _initterm _onexit abort calloc exit fprintf free fwrite malloc memcpy memmove
+    memset signal strcmp strlen strncmp vfprintf""".split())
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -42,7 +55,7 @@ class Image:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size, _) = struct.unpack_from(
+        (self.machine, sections, _, _, self.symbols, optional_size, _) = struct.unpack_from(
             "<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
@@ -113,8 +126,10 @@ class Image:
         return None
 
 
-def problems_of(image):
+def problems_of(image, version):
     problems = []
+    if image.symbols or any(name.startswith((".debug", "/")) for name, *_ in image.sections):
+        problems.append("not stripped: it has a symbol table or debug sections")
     if image.machine != MACHINE_AMD64:
         problems.append("machine %#x, expected x86-64" % image.machine)
     if image.subsystem != SUBSYSTEM_WINDOWS_GUI:
@@ -128,6 +143,23 @@ def problems_of(image):
         missing = sorted(calls - imports.get(dll, set()))
         if missing:
             problems.append("does not take %s from %s" % (", ".join(missing), dll.upper()))
+    unknown = sorted(set().union(*imports.values()) - WINDOWS7_CALLS)
+    if unknown:
+        problems.append("takes calls not known to be in Windows 7 SP1: %s" % ", ".join(unknown))
+
+    # The version's fixed part (file, then product version), then strings: key, padding, value.
+    info = image.resource(RT_VERSION, 1) or b""
+    at = info.find(struct.pack("<I", 0xFEEF04BD))
+    major, minor, patch = map(int, version.split("."))
+    numbers = ((major << 16) + minor, patch << 16) * 2
+    if at < 0 or struct.unpack_from("<4I", info, at + 8) != numbers:
+        problems.append("no version resource with file and product version %s.0" % version)
+    text = info.decode("utf-16-le", "replace")
+    for name, value in (("ProductName", "reskeeper"), ("OriginalFilename", "reskeeper.exe"),
+                        ("FileVersion", version), ("ProductVersion", version),
+                        ("CompanyName", None), ("FileDescription", None)):
+        if not re.search("%s\0\0?%s\0" % (name, re.escape(value) if value else "[^\0]+"), text):
+            problems.append("the version resource's %s is not %s" % (name, value or "there"))
 
     manifest = image.resource(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID)
     if manifest is None:
@@ -154,10 +186,10 @@ def problems_of(image):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    path = sys.argv[1]
+    path, version = sys.argv[1:]
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -165,14 +197,14 @@ def main():
         print("SKIPPED: %s does not exist; build the windows preset first" % path)
         return SKIPPED
     try:
-        problems, imports = problems_of(Image(data))
+        problems, imports = problems_of(Image(data), version)
     except (ValueError, struct.error) as error:
         problems, imports = ["cannot read the PE headers: %s" % error], {}
     print("imports: %s" % ", ".join(sorted(imports)))
     for problem in problems:
         print("FAIL: %s" % problem)
     if not problems:
-        print("PASS: %s is a 64-bit GUI program with system DLLs only and its manifest" % path)
+        print("PASS: %s is a stripped 64-bit GUI program for Windows 7 SP1 on" % path)
     return 1 if problems else 0
 
 
