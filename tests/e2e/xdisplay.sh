@@ -94,12 +94,7 @@ xdisplay_start() {
 xdisplay_stop() {
   if [[ -n "$XDISPLAY_PID" ]]; then
     kill "$XDISPLAY_PID" 2>/dev/null || true
-    local tries=0
-    while kill -0 "$XDISPLAY_PID" 2>/dev/null && ((tries < 100)); do
-      sleep 0.1
-      tries=$((tries + 1))
-    done
-    kill -9 "$XDISPLAY_PID" 2>/dev/null || true
+    _xdisplay_await_end "$XDISPLAY_PID"
     wait "$XDISPLAY_PID" 2>/dev/null || true
   fi
   _xdisplay_release
@@ -135,6 +130,16 @@ _xdisplay_reserve() {
   XDISPLAY_NAME=":$number"
 }
 
+# Waits up to 10 s for process $1 to end, then kills it.
+_xdisplay_await_end() {
+  local tries=0
+  while kill -0 "$1" 2>/dev/null && ((tries < 200)); do
+    sleep 0.05
+    tries=$((tries + 1))
+  done
+  kill -9 "$1" 2>/dev/null || true
+}
+
 # Gives the reserved number up and waits until the holder has gone.
 _xdisplay_release() {
   if [[ -n "$_XDISPLAY_HOLDER_IN" ]]; then
@@ -142,12 +147,7 @@ _xdisplay_release() {
     _XDISPLAY_HOLDER_IN=""
   fi
   if [[ -n "$_XDISPLAY_HOLDER_PID" ]]; then
-    local tries=0
-    while kill -0 "$_XDISPLAY_HOLDER_PID" 2>/dev/null && ((tries < 100)); do
-      sleep 0.05
-      tries=$((tries + 1))
-    done
-    kill -9 "$_XDISPLAY_HOLDER_PID" 2>/dev/null || true
+    _xdisplay_await_end "$_XDISPLAY_HOLDER_PID"
     _XDISPLAY_HOLDER_PID=""
   fi
 }
