@@ -1,0 +1,185 @@
+// What reskeeperctl and reskeeper Settings share: which folder's preference file is meant, what
+// the keeper will make of it for a user (status), the users it would load (list), the display's
+// modes, and storing a user's size so that the keeper keeps it (set). Everything the file means
+// comes from the keeper's and the store's own code, so the tools never disagree with the keeper.
+//
+// Text: user names are bytes in the system's ANSI code page (on Windows, CP_ACP), exactly as the
+// keeper holds them; messages are plain ASCII. Every call that takes a Folder makes that folder
+// the process's current folder, as the keeper's working folder, and leaves it so. One thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ctl {
+
+// The exit statuses of reskeeperctl, also the status of each finding and of set's outcome.
+enum Exit : int {
+  EXIT_OK = 0,
+  EXIT_FAILED = 1,          // the operation failed for another reason
+  EXIT_USAGE = 2,           // bad input; nothing changed
+  EXIT_NO_FILE = 3,         // no Data/Pref.txt in the folder
+  EXIT_UNREADABLE = 4,      // the file cannot be read, or stayed busy past the bounded wait
+  EXIT_UNWRITABLE = 5,      // this user cannot write the file
+  EXIT_USERNAME_UNSET = 6,  // USERNAME unset: the keeper keeps the size under 255 spaces
+  EXIT_USERNAME_EMPTY = 7,  // USERNAME empty: the keeper never reads a kept size back
+  EXIT_NOT_A_MODE = 8,      // the record is not a mode of this display / set refused a size
+  EXIT_NO_KEEPER = 9,       // no keeper runs in this session
+  EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
+  EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
+};
+
+// ---- Which folder ----
+
+enum class FolderSource {
+  Option,         // given by the caller (--folder)
+  CurrentFolder,  // the current folder holds Data/Pref.txt
+  Installed,      // Windows: HKLM\Software\reskeeper, value DataFolder (64-bit view)
+  UserDefault,    // Linux: $HOME/.local/share/reskeeper
+  Fallback,       // none of those: the current folder, although it holds no Data/Pref.txt
+};
+
+struct Folder {
+  std::string path;  // the keeper's working folder, the one holding Data/Pref.txt
+  FolderSource source = FolderSource::Fallback;
+};
+
+// The folder meant: `option` when it is not empty, else the first of the defaults above that
+// applies. Changes nothing.
+Folder chooseFolder(const std::string& option);
+
+// One plain line saying how the folder was chosen, e.g. "the installed shared folder
+// (HKLM\Software\reskeeper DataFolder)".
+std::string describeSource(FolderSource source);
+
+// The preference file's path in `folder`, as the tools name it to people.
+std::string preferenceFilePath(const Folder& folder);
+
+// ---- Sizes and names ----
+
+struct Size {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool operator==(const Size&) const = default;
+};
+
+// The largest width or height a size may have (what an X screen can be).
+inline constexpr std::int32_t MAX_DIMENSION = 32767;
+
+// Reads "WIDTHxHEIGHT" (also 'X'), each a positive decimal no larger than MAX_DIMENSION.
+// False with a one-line reason in `error` otherwise.
+bool parseSize(const std::string& text, Size& size, std::string& error);
+
+enum class UserNameState {
+  Set,    // USERNAME holds a name the keeper uses as it is
+  Unset,  // not set (or too long): the keeper's name is 255 spaces
+  Empty,  // set and empty: the keeper's name is the empty string
+};
+
+struct UserName {
+  std::string name;  // exactly as the keeper reads it
+  UserNameState state = UserNameState::Set;
+};
+
+// The current user's name as the keeper reads it from USERNAME.
+UserName currentUser();
+
+// Whether `name` can stand in a group header and read back as itself (no ']', CR or LF; the
+// empty name is rejected by set on its own terms).
+bool fitsGroupHeader(const std::string& name);
+
+// A user name as people should see it: printable ASCII as is, other bytes as \xHH, and a name
+// of blanks only as "(N spaces)".
+std::string displayName(const std::string& name);
+
+// ---- The file and the keeper's records ----
+
+enum class Encoding { Unknown, Ansi, Utf8 };
+
+struct FileState {
+  bool exists = false;
+  bool readable = false;  // read whole (within the bounded wait)
+  bool writable = false;  // this user may open it for writing (a busy file counts as writable)
+  bool busy = false;      // another program held it for longer than the bounded wait
+  Encoding encoding = Encoding::Unknown;
+};
+
+struct Record {
+  std::string user;
+  Size size;
+};
+
+// The keeper's table as a freshly started keeper would load it from the folder's file, in its
+// order. EXIT_OK, or EXIT_NO_FILE / EXIT_UNREADABLE (records then empty).
+int loadRecords(const Folder& folder, std::vector<Record>& records);
+
+// ---- The display ----
+
+struct Mode {
+  Size size;
+  std::vector<std::int32_t> refreshRates;  // Hz, rounded; highest first; may be empty
+  bool present = false;                    // the size the screen shows now
+};
+
+// The primary display's modes, one per size, largest first. False when the display cannot be
+// reached (modes then empty).
+bool listModes(std::vector<Mode>& modes);
+
+// ---- Status ----
+
+struct Finding {
+  int status;        // one of Exit, never EXIT_OK
+  std::string text;  // one plain line: what is wrong, what the keeper will do, what to do
+};
+
+struct Status {
+  Folder folder;
+  std::string file;  // preferenceFilePath(folder)
+  FileState fileState;
+  UserName user;
+  bool hasRecord = false;  // the keeper would load a record for user.name
+  Size record;
+  bool screenKnown = false;
+  Size screen;
+  bool modesKnown = false;
+  bool recordIsMode = false;  // meaningful when hasRecord && modesKnown
+  bool keeperRunning = false;
+  std::vector<Finding> findings;  // in order of status
+
+  // The lowest status among the findings; EXIT_OK when there are none.
+  int exitStatus() const;
+};
+
+// Everything status reports, for the current user, about `folder`. Changes nothing.
+Status readStatus(const Folder& folder);
+
+// ---- Set ----
+
+struct SetRequest {
+  std::string user;        // as the keeper names users (ANSI bytes)
+  bool userGiven = false;  // false: the current user (user is then ignored)
+  Size size;
+  bool force = false;  // store a size the display does not list
+};
+
+struct SetOutcome {
+  int status = EXIT_FAILED;  // one of Exit
+  std::string message;       // one plain line saying what happened
+};
+
+// Called with a plain line at each stage that takes time (waiting for the file, waiting for the
+// keeper's passes); may be empty.
+using Progress = std::function<void(const std::string&)>;
+
+// Stores `request.size` for the user in every group the keeper would read or write for them, and
+// with a running keeper confirms over its next passes that the size stays in the user's record,
+// writing again a bounded number of times. Never changes another line beyond the file's normal
+// form; changes nothing on bad input (EXIT_USAGE), for the empty name (EXIT_USERNAME_EMPTY), or
+// for a size the display does not list without `force` (EXIT_NOT_A_MODE). Blocks for at most some
+// seconds.
+SetOutcome setResolution(const Folder& folder, const SetRequest& request,
+                         const Progress& progress = {});
+
+}  // namespace ctl
