@@ -11,9 +11,6 @@ inline UserResolutionTable& userTable() noexcept {
   return keeperState().table;
 }
 
-// Releases every record and clears everything kept between passes.
-void clearUserTable() noexcept;
-
 // With false, the table keeps no index and lookups walk the records.
 void useUserIndex(bool enabled) noexcept;
 

@@ -57,13 +57,6 @@ UserResolution* findUserExpecting(const char* name, std::uint32_t expected) noex
 // index is switched off.
 void rebuildUserIndex() noexcept;
 
-// The user name from USERNAME, read through a buffer of 255 spaces: the spaces themselves
-// when the variable is not set or its value does not fit.
-struct UserName {
-  char text[USER_NAME_CAPACITY + 1];
-};
-UserName currentUserName() noexcept;
-
 // ---- Steady passes (steady_pass.cpp) ----
 
 // The load step, just after opening the file (whether or not that worked): whether the file

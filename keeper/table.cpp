@@ -82,6 +82,10 @@ bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexc
   return true;
 }
 
+const UserResolutionTable& users() noexcept {
+  return state.table;
+}
+
 void clearUserTable() noexcept {
   for (std::uint32_t i = 0; i < state.table.count; ++i) {
     platform::release(state.table.records[i].userName);

@@ -1,4 +1,5 @@
-// The only door to the operating system: memory, files, environment, display and time.
+// The only door to the operating system: memory, files, environment, display, time, and the
+// keeper's presence.
 // Each operating system has its own source files behind this header, chosen by the build;
 // nothing above this layer includes an OS header.
 #pragma once
@@ -101,5 +102,37 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
 
 // Waits `milliseconds`.
 void sleepMilliseconds(std::uint32_t milliseconds) noexcept;
+
+// ---- One keeper per session --------------------------------------------------------------
+//
+// Two keepers in one session would each keep their own file and switch the display back and
+// forth, so a keeper first makes itself the only one.
+//
+// Windows: the keeper holds a mutex named `Local\reskeeper-keeper` in the session's own
+// namespace, so that keepers of other sessions (fast user switching, Remote Desktop) are not
+// affected. It exists for as long as a keeper runs (or waits to).
+//
+// Linux: per user (effective user id) and X display. The keeper holds an open-file-description
+// write lock on the file `reskeeper-keeper<display>.lock`, where <display> is $DISPLAY without
+// its screen number (`:0.0` and `:0` are one display) and with every byte but letters, digits,
+// `.`, `:`, `_` and `-` turned into `_`. The file lies in $XDG_RUNTIME_DIR when that is set to
+// an absolute path of a folder that belongs to the user and that no one else may enter;
+// otherwise in the folder /tmp/reskeeper-<uid>, made with mode 0700 when missing and used only
+// when it is a folder (not a link) of the user's that no one else may enter. The lock file is
+// never followed through a link and must be a regular file of the user's. Where none of this
+// holds (another user has squatted the /tmp name, for instance), the keeper runs unguarded, as
+// if it were the only one, and keeperRunning() says false; another user can thus never make a
+// keeper wait, nor point it at a file of theirs. The lock goes with the process, however it
+// ends.
+
+// Blocks, doing nothing else, until this process is the only keeper of its session (Windows)
+// or of its user and X display (Linux); holds that until the process ends. On Windows it first
+// marks the process ready for input (one look at its message queue, which it never needs
+// again), so that no busy pointer is shown for it while it waits or runs.
+void becomeSessionKeeper() noexcept;
+// Whether some process is the keeper of this session (user and display) now. It only looks:
+// it takes neither the mutex nor the lock, so a keeper starting meanwhile never misses its
+// start.
+bool keeperRunning() noexcept;
 
 }  // namespace platform

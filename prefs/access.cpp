@@ -197,6 +197,27 @@ bool selectGroup(const char* name) noexcept {
   return false;
 }
 
+bool appendGroup(const char* name) noexcept {
+  if (!isUsable() || name[0] == '\0') return false;
+  PreferenceDocument& doc = document();
+  FileName fileName;
+  toFileName(name, fileName);
+  char* stored = fileName.text != nullptr ? arenaCopy(doc.arena, fileName.text, fileName.length)
+                                          : nullptr;
+  if (stored == nullptr) return false;
+  setPending(doc, stored);
+  if (!createPendingGroup()) {
+    clearPending(doc);
+    return false;
+  }
+  doc.modified = true;
+  return true;
+}
+
+bool isUtf8Document() noexcept {
+  return isOpen() && document().encoding == ENCODING_UTF8;
+}
+
 const char* findValue(const char* key) noexcept {
   if (!isUsable() || document().groupPending) return nullptr;
   FileName fileKey;

@@ -43,6 +43,16 @@ platform::Owned<char> currentGroupName() noexcept;
 // file by the next write; reads find nothing while it is pending, and the result is false.
 bool selectGroup(const char* name) noexcept;
 
+// Adds a group header named `name` as the last line of the document, even when a group whose
+// name matches it ignoring case exists already, and makes it the current group; the document is
+// then modified. The name is converted for a UTF-8 file as selectGroup converts it. False,
+// changing nothing, on a closed document, for the empty name, or when memory cannot be had.
+bool appendGroup(const char* name) noexcept;
+
+// Whether the open document is a UTF-8 file (it began with a byte-order mark); false when it
+// is an ANSI file or no document is open.
+bool isUtf8Document() noexcept;
+
 // The value of `key` in the current group's section read as a decimal integer (leading blanks,
 // a sign, digits up to the first other character; 0 without digits; saturated to the 32-bit
 // range), or `defaultValue` when the key is absent.

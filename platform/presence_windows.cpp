@@ -1,0 +1,38 @@
+// One keeper per Windows session: a mutex in the session's own namespace.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+constexpr char KEEPER_MUTEX[] = "Local\\reskeeper-keeper";
+
+}  // namespace
+
+// A program started from a shortcut shows the busy pointer until it looks at a message queue
+// with nothing waiting there; one look, before any waiting, tells Windows it is ready. The
+// mutex handle stays open, and the mutex owned by this thread, until the process ends; when
+// it ends, the waiting copy is given the mutex (as abandoned, which is ownership all the same).
+// Where the mutex cannot be had at all, the keeper runs unguarded.
+void becomeSessionKeeper() noexcept {
+  MSG message;
+  ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, KEEPER_MUTEX);
+  if (mutex == nullptr) return;
+  const DWORD waited = ::WaitForSingleObject(mutex, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) ::CloseHandle(mutex);
+}
+
+// The mutex exists while a keeper holds it (or waits for it beside one). A mutex that this
+// user may not open was made by someone all the same.
+bool keeperRunning() noexcept {
+  const HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, KEEPER_MUTEX);
+  if (mutex == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  ::CloseHandle(mutex);
+  return true;
+}
+
+}  // namespace platform

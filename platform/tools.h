@@ -1,0 +1,49 @@
+// The OS calls that only the programs for people make (reskeeperctl, reskeeper Settings): the
+// working folder, probing the preference file's rights, the installed shared folder, and the
+// display's modes. The keeper never calls them.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Makes `path` the process's current folder; false when it cannot be.
+bool changeFolder(const char* path) noexcept;
+
+// Copies the current folder's path with its zero byte into `buffer` when it fits in `capacity`
+// bytes and gives its length; 0 when it cannot be told or does not fit.
+std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept;
+
+// Whether `path` names an existing regular file.
+bool regularFileExists(const char* path) noexcept;
+
+// What opening a file as the store opens it (other programs may read it, none may write it)
+// comes to, for reading only or for reading and writing. The file is closed again at once.
+enum class OpenProbe {
+  Opened,
+  Missing,  // no such file, or not a regular file
+  Denied,   // this user has not the rights
+  Busy,     // another program holds it (sharing violation, lock)
+  Failed,   // any other reason
+};
+OpenProbe probeOpen(const char* path, bool forWriting) noexcept;
+
+// The shared data folder the Windows installer recorded (HKLM\Software\reskeeper, value
+// DataFolder, in the 64-bit registry view), copied with its zero byte into `buffer` when it fits
+// in `capacity` bytes; gives its length, 0 when there is none (always on other systems).
+std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept;
+
+// The folder a user's own keeper works in when nothing else names one: on Linux
+// $HOME/.local/share/reskeeper, copied with its zero byte into `buffer` when it fits in
+// `capacity` bytes; gives its length, 0 when there is none (always on Windows, where the
+// installer records the shared folder).
+std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
+
+// Calls `each(context, width, height, refreshHz, present)` once for every mode the primary
+// display lists (refreshHz 0 when unknown; `present` for the mode it shows now), sizes as the
+// screen shows them. False when the display cannot be reached.
+using ModeVisitor = void (*)(void* context, std::int32_t width, std::int32_t height,
+                             std::int32_t refreshHz, bool present);
+bool visitDisplayModes(ModeVisitor each, void* context) noexcept;
+
+}  // namespace platform

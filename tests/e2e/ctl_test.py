@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""End-to-end tests of reskeeperctl beside a running keeper, on the private X server that
+tests/e2e/xdisplay.sh starts, with the scenarios' programs and folders (scenarios.py).
+
+    xdisplay.sh run ctl_test.py --program reskeeper --ctl reskeeperctl --case NAME
+    xdisplay.sh run ctl_test.py --program reskeeper.exe --ctl reskeeperctl.exe
+                                --wine-prefix TEMPLATE --case NAME
+    ctl_test.py --list linux|windows
+
+A Windows program that does not exist yet gives exit status 77 (skipped)."""
+
+import argparse
+import json
+import os
+import shutil
+import sys
+import tempfile
+import time
+import traceback
+
+import e2e
+import scenarios
+from e2e import Failure, check, shown, wait_until
+from scenarios import LINUX, NOBODY, WINDOWS, Native, Scenario, Wine, group, windows_path
+
+CASES = {}
+UNSET = None  # USERNAME not set
+SPACES = b" " * 255  # the keeper's name for a user without USERNAME
+BOM = b"\xef\xbb\xbf"
+
+
+def case(*systems):
+    def register(function):
+        CASES[function.__name__] = (function, systems)
+        return function
+
+    return register
+
+
+class Ctl:
+    """reskeeperctl run beside the scenario's keeper, with the keeper's environment."""
+
+    def __init__(self, s, path):
+        self.s = s
+        self.wine = isinstance(s.program, Wine)
+        self.path = shutil.copy(path, os.path.join(s.program.bin, os.path.basename(path)))
+
+    def run(self, folder, user, *args, nobody=False):
+        """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`."""
+        args = [a if isinstance(a, bytes) else a.encode() for a in args]
+        if self.wine:
+            name = b"" if user is None else user.decode("latin-1").encode()
+            done = self.s.program.session.run("cmd", "/c", "set", b"USERNAME=" + name + b"&&",
+                                              windows_path(self.path), *args, cwd=folder)
+        else:
+            env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                   "DISPLAY": os.environ["DISPLAY"], "HOME": "/nonexistent"}
+            for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+                if name in os.environ:
+                    env[name] = os.environ[name]
+            if user is not None:
+                env["USERNAME"] = user
+            done = scenarios.subprocess.run((NOBODY if nobody else []) + [self.path, *args],
+                                            cwd=folder, env=env, capture_output=True,
+                                            stdin=scenarios.subprocess.DEVNULL, timeout=120)
+        return done.returncode, done.stdout, done.stderr
+
+    def expect(self, status, folder, user, *args, nobody=False):
+        code, out, err = self.run(folder, user, *args, nobody=nobody)
+        check(code == status, "reskeeperctl %s: expected exit status %d, got %d\nstdout:\n%s\n"
+              "stderr:\n%s" % (" ".join(map(str, args)), status, code,
+                               out.decode(errors="replace"), err.decode(errors="replace")))
+        return out, err
+
+
+# ---- set: the size sticks whatever the file holds ------------------------------------------
+
+UTF8_LOWER = BOM + b"[j\xc3\xbcrgen]\nRes_X=800\nRes_Y=600\n[Zo\xc3\xab]\nRes_X=1024\nRes_Y=768\n"
+
+# name: (file, the keeper's and the tool's user, size, the file expected afterwards)
+SET_CASES = {
+    "case_variants": (
+        b"; users\n[alice]\nRes_X=800\nRes_Y=600\nnote=kept\n[Alice]\nRes_X=1024\nRes_Y=768\n"
+        b"[ALICE]\nRes_X=1280\nRes_Y=1024\n", b"Alice", (1280, 960),
+        b"; users\r\n[alice]\r\nRes_X = 1280\r\nRes_Y = 960\r\nnote = kept\r\n" +
+        group(b"Alice", 1280, 960) + group(b"ALICE", 1280, 960)),
+    "name_twice": (
+        b"[bob]\nRes_X=800\nRes_Y=600\n[carol]\nRes_X=1024\nRes_Y=768\n[bob]\nRes_X=640\n"
+        b"Res_Y=480\nextra=1\n", b"bob", (1280, 1024),
+        group(b"bob", 1280, 1024) + group(b"carol", 1024, 768) +
+        group(b"bob", 1280, 1024) + b"extra = 1\r\n"),
+    "utf8_latin1_names": (
+        UTF8_LOWER, b"J\xfcrgen", (1280, 1024),
+        BOM + b"\r\n" + group(b"j\xc3\xbcrgen", 1280, 1024) + group(b"Zo\xc3\xab", 1024, 768) +
+        group(b"J\xc3\xbcrgen", 1280, 1024)),
+    "unset_user_name": (
+        group(b"alice", 800, 600), UNSET, (1024, 768),
+        group(b"alice", 800, 600) + group(SPACES, 1024, 768)),
+}
+
+
+@case(LINUX)
+def set_with_keeper(s, ctl):
+    """set beside a running keeper, on each tricky file: the file ends with the size in every
+    group of the user and every other line kept, and the screen at the size, pass after pass."""
+    for name, (data, user, size, expected) in SET_CASES.items():
+        print("    %s" % name)
+        e2e.set_mode(1920, 1080)
+        work = s.work(data)
+        s.start(work, user)
+        s.settle()
+        ctl.expect(0, work, user, "set", "%dx%d" % size)
+        s.expect(work, expected, size, name)
+        s.passes(4)
+        s.check_now(work, expected, size, name + ", four passes later")
+        s.stop()
+
+
+@case(LINUX, WINDOWS)
+def set_then_start(s, ctl):
+    """set for a user with no group yet and no keeper running adds the group at the end; a keeper
+    started afterwards applies it. A second set beside the running keeper is kept too."""
+    e2e.set_mode(1920, 1080)
+    start = b"; shared\r\n" + group(b"bob", 1024, 768)
+    work = s.work(start)
+    ctl.expect(0, work, b"dave", "set", "800x600")
+    check(s.prefs(work) == start + group(b"dave", 800, 600),
+          "after set:\n%s" % shown(s.prefs(work)))
+    s.start(work, b"dave")
+    s.expect(work, start + group(b"dave", 800, 600), (800, 600))
+    ctl.expect(0, work, b"dave", "set", "1024x768")
+    s.expect(work, start + group(b"dave", 1024, 768), (1024, 768), "after the second set")
+    s.passes(4)
+    s.check_now(work, start + group(b"dave", 1024, 768), (1024, 768), "four passes later")
+
+
+# ---- status --------------------------------------------------------------------------------
+
+
+@case(LINUX)
+def status(s, ctl):
+    """status's exit status and problem lines in each problem case, the lowest status first."""
+    e2e.set_mode(1280, 1024)
+    fine = group(b"alice", 1280, 1024)
+    # name: (file or None, keeper's user or no keeper, tool's user, as nobody, statuses found)
+    table = {
+        "nothing wrong": (fine, b"alice", b"alice", False, []),
+        "no file": (None, None, b"alice", False, [3, 9]),
+        "read-only file": (fine, None, b"alice", True, [5, 9]),
+        "no keeper": (fine, None, b"alice", False, [9]),
+        "USERNAME unset": (fine, UNSET, UNSET, False, [6]),
+        "USERNAME empty": (fine, b"", b"", False, [7]),
+        "record not a mode": (group(b"alice", 1111, 999), b"alice", b"alice", False, [8]),
+    }
+    for name, (data, keeper, user, nobody, found) in table.items():
+        work = s.work(data)
+        if data is not None:
+            os.chmod(s.pref_path(work), 0o444 if nobody else 0o644)
+        if keeper is not None or name == "USERNAME unset":
+            s.start(work, keeper)
+            s.settle()
+        out, _ = ctl.expect(found[0] if found else 0, work, user, "status", nobody=nobody)
+        lines = [l for l in out.decode(errors="replace").splitlines() if l.startswith("problem")]
+        got = [int(l.split()[1].rstrip(":")) for l in lines]
+        check(got == found, "%s: expected problems %s, got:\n%s" % (name, found, "\n".join(lines)))
+        s.stop()
+
+
+# ---- list --json and bad input ---------------------------------------------------------------
+
+
+@case(LINUX, WINDOWS)
+def list_json(s, ctl):
+    """list --json gives the keeper's records in its order, as valid UTF-8 JSON, names taken
+    byte for byte as Latin-1; list marks the current user."""
+    data = (group(b"Ren\xe9e", 800, 600) + b"[quote\"back\\slash]\r\nRes_X=1\r\n" +
+            group(b"bob", 640, 480) + group(b"Bob", 1024, 768) + group(b"bob", 1280, 1024) +
+            group(SPACES, 1024, 768) + b"[]\r\nRes_X=5\r\n")
+    work = s.work(data)
+    out, _ = ctl.expect(0, work, b"bob", "list", "--json")
+    records = json.loads(out.decode("utf-8"))
+    check(records == [
+        {"user": "Ren\u00e9e", "width": 800, "height": 600},
+        {"user": "quote\"back\\slash", "width": 1, "height": 768},
+        {"user": "bob", "width": 1280, "height": 1024},
+        {"user": "Bob", "width": 1024, "height": 768},
+        {"user": " " * 255, "width": 1024, "height": 768},
+    ], "list --json gave:\n%s" % out.decode())
+    out, _ = ctl.expect(0, work, b"bob", "--folder", work, "list")
+    marked = [l for l in out.decode(errors="replace").splitlines() if l.startswith("*")]
+    check(len(marked) == 1 and marked[0].split()[1] == "bob", "list marked:\n%s" % out.decode())
+
+
+@case(LINUX, WINDOWS)
+def bad_input(s, ctl):
+    """Bad input gets one line on standard error, exit status 2, and changes nothing; set for
+    the empty user name exits 7 and changes nothing."""
+    data = group(b"alice", 800, 600) + b"; keep me as I am\n"
+    work = s.work(data)
+    for args in [["bogus"], ["set"], ["set", "1920"], ["set", "0x768"], ["set", "-5x5"],
+                 ["set", "40000x768"], ["set", "1920x1080x"], ["set", "800x600", "900x700"],
+                 ["set", "--user", "a]b", "800x600"],
+                 ["status", "--frobnicate"], ["list", "--force"], ["status", "extra"],
+                 ["--folder"], []] + ([] if ctl.wine else [["set", "--user", "a\nb", "800x600"]]):
+        out, err = ctl.expect(2, work, b"alice", *args)
+        # Wine may add lines of its own on standard error.
+        check(out == b"" and (ctl.wine or len(err.strip().splitlines()) == 1),
+              "%s: expected one line on stderr only, got\n%s\n%s" % (args, out, err))
+    ctl.expect(7, work, b"", "set", "800x600")
+    check(s.prefs(work) == data, "the file changed:\n%s" % shown(s.prefs(work)))
+
+
+@case(WINDOWS)
+def windows_core(s, ctl):
+    """reskeeper.exe and reskeeperctl.exe under wine: status with and without a keeper, set kept
+    by the running keeper and shown on the screen."""
+    e2e.set_mode(1920, 1080)
+    work = s.work(group(b"alice", 1280, 1024))
+    out, _ = ctl.expect(9, work, b"alice", "status")
+    s.start(work, b"alice")
+    s.expect(work, group(b"alice", 1280, 1024), (1280, 1024))
+    ctl.expect(0, work, b"alice", "status")
+    ctl.expect(8, work, b"alice", "set", "1111x999")
+    ctl.expect(0, work, b"alice", "set", "800x600")
+    s.expect(work, group(b"alice", 800, 600), (800, 600), "after set")
+
+
+# ---- Running them --------------------------------------------------------------------------
+
+
+def run(name, program_path, ctl_path, wine_prefix):
+    function, _ = CASES[name]
+    root = tempfile.mkdtemp(prefix="reskeeperctl-e2e.")
+    os.chmod(root, 0o755)
+    started = time.monotonic()
+    program = None
+    error = None
+    try:
+        if program_path.endswith(".exe"):
+            program = Wine(program_path, root, wine_prefix)
+        else:
+            program = Native(program_path, root)
+        print("---- %s: %s" % (name, " ".join(function.__doc__.split())))
+        s = Scenario(program, root)
+        function(s, Ctl(s, ctl_path))
+    except Failure as failure:
+        error = str(failure) + "\n" + scenarios.program_logs(root)
+    except Exception:
+        error = traceback.format_exc()
+    finally:
+        if program is not None:
+            try:
+                program.stop()
+            except Failure as failure:
+                error = (error + "\n" if error else "") + str(failure)
+    e2e.report(name, started, error)
+    if error is None:
+        shutil.rmtree(root, ignore_errors=True)
+    else:
+        print("kept %s" % root)
+    return error is None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", choices=[LINUX, WINDOWS])
+    parser.add_argument("--program")
+    parser.add_argument("--ctl")
+    parser.add_argument("--wine-prefix")
+    parser.add_argument("--case", action="append")
+    args = parser.parse_args()
+    if args.list:
+        print(";".join(n for n, (_, systems) in CASES.items() if args.list in systems))
+        return 0
+    windows = args.program.endswith(".exe")
+    for path in (args.program, args.ctl):
+        if not os.path.isfile(path):
+            print("SKIPPED: %s does not exist" % path)
+            return scenarios.SKIPPED if windows else 1
+    system = WINDOWS if windows else LINUX
+    names = args.case or [n for n, (_, systems) in CASES.items() if system in systems]
+    try:
+        results = [run(n, os.path.abspath(args.program), os.path.abspath(args.ctl),
+                       args.wine_prefix) for n in names]
+    finally:
+        e2e.stop_servers()
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
