@@ -85,12 +85,14 @@ std::string screenText(const ctl::Status& status) {
 }
 
 std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
-  // No refresh rate: the keeper asks for a size, and the display picks the rate.
+  // No refresh rate: the keeper asks for a size, and the display picks the rate. The size on
+  // screen is the one the keeper compares with, which the status read.
   const bool kept = status.hasRecord && mode.size == status.record;
+  const bool shown = status.screenKnown ? mode.size == status.screen : mode.present;
   std::string text = sizeText(mode.size);
-  if (kept && mode.present) return text + "  (kept, on screen)";
+  if (kept && shown) return text + "  (kept, on screen)";
   if (kept) return text + "  (kept)";
-  if (mode.present) return text + "  (on screen)";
+  if (shown) return text + "  (on screen)";
   return text;
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """reskeeper Settings under wine, used by keyboard alone beside a running reskeeper.exe: the
 largest mode kept with Home and Enter (the default button), the smallest with End and Alt+K,
-the file (its comment kept) and the screen following each time; Esc closes it. Screenshots of the dialog go into the test's
+the file (its comment kept) and the screen following each time; Esc closes it. Both programs
+run as a standard user who may only read and write Pref.txt. Screenshots of the dialog go into the test's
 folder, kept on failure; --picture copies the first one out (the README's).
 
     xdisplay.sh run settings.py SETTINGS_EXE RESKEEPER_EXE PREFIX_TEMPLATE [--picture PNG]
@@ -66,12 +67,19 @@ def area(size):
 
 def scenario(s, settings, root, picture):
     e2e.set_mode(1280, 1024)
-    work = s.work(group(b"alice", 1280, 1024) + COMMENT)
-    s.start(work, b"alice")
+    # A standard user's rights as the installer gives them: the shared folder is root's, and
+    # the user may only read and write Pref.txt in it.
+    session = s.program.nobody_session()
+    work = os.path.join(session.prefix, "drive_c", "ProgramData", "reskeeper")
+    os.makedirs(os.path.join(work, "Data"))
+    with open(s.pref_path(work), "wb") as f:
+        f.write(group(b"alice", 1280, 1024) + COMMENT)
+    os.chmod(s.pref_path(work), 0o666)
+    s.start(work, b"alice", nobody=True)
     s.expect(work, group(b"alice", 1280, 1024) + COMMENT, (1280, 1024))
     program = shutil.copy(settings, os.path.join(root, "bin", "reskeeper-settings.exe"))
-    s.program.session.start(work, "cmd", "/c", "set", "USERNAME=alice&&",
-                            windows_path(program), log=os.path.join(root, "program-settings.log"))
+    session.start(work, "cmd", "/c", "set", "USERNAME=alice&&", windows_path(program),
+                  log=os.path.join(root, "program-settings.log"))
     found = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 120)
     check(found, "no window %r appeared\n%s" % (TITLE, s.logs()))
     window = found[0]
