@@ -269,3 +269,33 @@ TEST_P(AccessTest, ManyNewGroupsStayFindable) {
 }
 
 }  // namespace
+
+// appendGroup adds a group beside its case variants, in the file's encoding, and selection
+// still finds the first of the name.
+TEST_P(AccessTest, AnAppendedGroupStandsBesideItsCaseVariants) {
+  struct Case {
+    const char* file;
+    const char* name;
+    const char* written;
+  } cases[] = {
+      {"[alice]\nRes_X=1\n", "Alice", "[alice]\r\nRes_X = 1\r\n[Alice]\r\nRes_X = 2\r\n"},
+      {"\xEF\xBB\xBF[j\xC3\xBCrgen]\nRes_X=1\n", "J\xFCrgen",
+       "\xEF\xBB\xBF\r\n[j\xC3\xBCrgen]\r\nRes_X = 1\r\n[J\xC3\xBCrgen]\r\nRes_X = 2\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    open(c.file);
+    EXPECT_TRUE(prefs::selectGroup(c.name));  // the variant, selected first: index made
+    EXPECT_TRUE(prefs::appendGroup(c.name));
+    prefs::writeLong("Res_X", 2);
+    EXPECT_TRUE(prefs::selectGroup(c.name));
+    EXPECT_EQ(prefs::readLong("Res_X", 0), 1) << "selection still takes the first";
+    EXPECT_EQ(closeAndRead(), visible(c.written));
+    open(readBytes(path));
+    EXPECT_EQ(enumerate().back(), c.name);
+    prefs::closePreferences();
+  }
+  open("[a]\n");
+  EXPECT_FALSE(prefs::appendGroup(""));
+  EXPECT_EQ(closeAndRead(), visible("[a]\n")) << "nothing written";
+}
