@@ -4,6 +4,7 @@
 #include "settings/dialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -16,8 +17,8 @@ namespace settings {
 namespace {
 
 constexpr char TITLE[] = "reskeeper Settings";  // as in the dialog's template
-constexpr UINT WM_APP_PROGRESS = WM_APP + 1;  // lParam: a std::string* to take over
-constexpr UINT WM_APP_DONE = WM_APP + 2;      // lParam: a Result* to take over
+constexpr UINT WM_APP_PROGRESS = WM_APP + 1;    // lParam: a std::string* to take over
+constexpr UINT WM_APP_DONE = WM_APP + 2;        // lParam: a Result* to take over
 
 // What one round on the worker found.
 struct Result {
@@ -30,22 +31,20 @@ struct Result {
 
 struct Dialog {
   ctl::Folder folder;
-  Result shown;          // what the dialog shows now
-  bool busy = false;     // a round runs on the worker
-  bool again = false;    // the display changed during the round: look again after it
+  Result shown;        // what the dialog shows now
+  bool busy = false;   // a round runs on the worker
+  bool again = false;  // the display changed during the round: look again after it
   std::thread worker;
   HWND focus = nullptr;  // the control that had the focus when the round began
-  ctl::Size storing;     // the size the round stores, if it does
   DpiState dpi;
   HICON icons[2] = {};
 };
 
 std::wstring widen(const std::string& text) {
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
+  const int length =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
 }
 
@@ -55,13 +54,15 @@ void setText(HWND dialog, int id, const std::string& text) {
 
 void post(HWND dialog, UINT message, void* taken) {
   if (!::PostMessageW(dialog, message, 0, reinterpret_cast<LPARAM>(taken))) {
-    if (message == WM_APP_DONE) delete static_cast<Result*>(taken);
-    else delete static_cast<std::string*>(taken);
+    if (message == WM_APP_DONE)
+      delete static_cast<Result*>(taken);
+    else
+      delete static_cast<std::string*>(taken);
   }
 }
 
 // The worker's round: store `size` when `keep`, then read what the keeper will make of it all.
-void round(HWND dialog, ctl::Folder folder, bool keep, ctl::Size size) {
+void runRound(HWND dialog, ctl::Folder folder, bool keep, ctl::Size size) {
   auto result = std::make_unique<Result>();
   try {
     if (keep) {
@@ -89,12 +90,11 @@ void enableActions(HWND dialog, bool enable) {
 void begin(HWND dialog, Dialog& d, bool keep, ctl::Size size = {}) {
   d.busy = true;
   d.focus = ::GetFocus();
-  d.storing = size;
   enableActions(dialog, false);
   if (keep) setText(dialog, IDC_OUTCOME, "Storing " + sizeText(size) + "...");
   // The title says so too, where scripts and screen readers see it.
-  ::SetWindowTextA(dialog, (std::string(TITLE) + (keep ? " - storing " : " - reading")).c_str());
-  d.worker = std::thread(round, dialog, d.folder, keep, size);
+  ::SetWindowTextA(dialog, (std::string(TITLE) + (keep ? " - storing" : " - reading")).c_str());
+  d.worker = std::thread(runRound, dialog, d.folder, keep, size);
 }
 
 // The list index of the mode of `size`, or -1.
@@ -122,8 +122,7 @@ void show(HWND dialog, Dialog& d, std::unique_ptr<Result> result) {
   setText(dialog, IDC_FILE, status.file);
   setText(dialog, IDC_FINDINGS, findingsText(status));
   if (result->kept)
-    setText(dialog, IDC_OUTCOME, outcomeText(result->outcome, result->size,
-                                             status.keeperRunning));
+    setText(dialog, IDC_OUTCOME, outcomeText(result->outcome, result->size, status.keeperRunning));
   else if (result->outcome.status == ctl::EXIT_FAILED && !result->outcome.message.empty())
     setText(dialog, IDC_OUTCOME, "Could not look: " + result->outcome.message);
 
@@ -186,9 +185,9 @@ void setIcons(HWND dialog, Dialog& d) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   const int sizes[2][2] = {{SM_CXSMICON, SM_CYSMICON}, {SM_CXICON, SM_CYICON}};
   for (int i = 0; i < 2; ++i) {
-    d.icons[i] = static_cast<HICON>(::LoadImageW(
-        instance, MAKEINTRESOURCEW(IDI_RESKEEPER), IMAGE_ICON,
-        ::GetSystemMetrics(sizes[i][0]), ::GetSystemMetrics(sizes[i][1]), 0));
+    d.icons[i] = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_RESKEEPER),
+                                                 IMAGE_ICON, ::GetSystemMetrics(sizes[i][0]),
+                                                 ::GetSystemMetrics(sizes[i][1]), 0));
     if (d.icons[i])
       ::SendMessageW(dialog, WM_SETICON, i ? ICON_BIG : ICON_SMALL,
                      reinterpret_cast<LPARAM>(d.icons[i]));
@@ -217,8 +216,9 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
           return TRUE;
         case IDCANCEL:
           if (d->busy)
-            setText(dialog, IDC_OUTCOME, "Wait a moment: reskeeper Settings closes once this "
-                                         "is done.");
+            setText(dialog, IDC_OUTCOME,
+                    "Wait a moment: reskeeper Settings closes once this "
+                    "is done.");
           else
             ::EndDialog(dialog, IDCANCEL);
           return TRUE;
@@ -226,7 +226,9 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return FALSE;
     case WM_APP_PROGRESS: {
       std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(lParam));
-      setText(dialog, IDC_OUTCOME, "Storing " + sizeText(d->storing) + ": " + *line);
+      if (!line->empty())
+        (*line)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>((*line)[0])));
+      setText(dialog, IDC_OUTCOME, *line + "...");
       return TRUE;
     }
     case WM_APP_DONE:
@@ -234,8 +236,10 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return TRUE;
     case WM_DISPLAYCHANGE:
       keepOnScreen(dialog);
-      if (d->busy) d->again = true;
-      else begin(dialog, *d, false);
+      if (d->busy)
+        d->again = true;
+      else
+        begin(dialog, *d, false);
       return TRUE;
     case WM_DPICHANGED:
       return changeDpi(dialog, d->dpi, LOWORD(wParam), *reinterpret_cast<RECT*>(lParam));

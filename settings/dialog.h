@@ -2,9 +2,8 @@
 // another of the display's modes.
 #pragma once
 
-#include "settings/win.h"
-
 #include "ctl/ctl.h"
+#include "settings/win.h"
 
 namespace settings {
 

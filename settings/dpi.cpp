@@ -48,7 +48,8 @@ bool changeDpi(HWND dialog, DpiState& state, UINT dpi, const RECT& suggested) {
   HWND first = ::GetWindow(dialog, GW_CHILD);
   HFONT font = nullptr;
   LOGFONTW shape{};
-  HFONT current = first ? reinterpret_cast<HFONT>(::SendMessageW(first, WM_GETFONT, 0, 0)) : nullptr;
+  HFONT current =
+      first ? reinterpret_cast<HFONT>(::SendMessageW(first, WM_GETFONT, 0, 0)) : nullptr;
   if (current && ::GetObjectW(current, sizeof shape, &shape)) {
     shape.lfHeight = ::MulDiv(shape.lfHeight, static_cast<int>(dpi), static_cast<int>(old));
     font = ::CreateFontIndirectW(&shape);

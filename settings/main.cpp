@@ -2,12 +2,10 @@
 // them and keeps another. `reskeeper-settings [--folder DIR]`: DIR is the keeper's working
 // folder; without it, the folder reskeeperctl would take (the current one when it holds
 // Data\Pref.txt, else the installed shared folder).
-#include "settings/dialog.h"
-
-#include <commctrl.h>
-#include <shellapi.h>
 
 #include <string>
+
+#include "settings/dialog.h"
 
 namespace {
 
@@ -18,9 +16,9 @@ constexpr wchar_t USAGE[] = L"Usage: reskeeper-settings [--folder DIR]";
 // character has no place there.
 bool narrow(const std::wstring& wide, std::string& text) {
   BOOL lost = FALSE;
-  const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
-                                           static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                           &lost);
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &lost);
   text.assign(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
                         text.data(), length, nullptr, &lost);

@@ -44,8 +44,8 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
              " is not one this display can show: reskeeper asks for it twice a second and "
              "nothing changes. Choose one in the list and press Keep this resolution.";
     case ctl::EXIT_NO_KEEPER:
-      return "reskeeper is not running in your session, so nothing is kept now. It starts "
-             "at your next sign-in and then applies the resolution kept here.";
+      return "reskeeper is not running in your session, so nothing is kept now. Installed, it "
+             "starts at every sign-in, and then applies the resolution kept here.";
     case ctl::EXIT_NO_DISPLAY:
       return "The display cannot be reached, or its size cannot be told, so reskeeper "
              "cannot switch it.";
@@ -114,7 +114,8 @@ std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool kee
   switch (outcome.status) {
     case ctl::EXIT_OK:
       if (keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
-      return "Stored " + wanted + ". reskeeper is not running in your session; it applies "
+      return "Stored " + wanted +
+             ". reskeeper is not running in your session; it applies "
              "this resolution when it starts.";
     case ctl::EXIT_NO_FILE:
       return "Not kept: there is no preference file.";
@@ -127,9 +128,12 @@ std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool kee
       return "Not kept: with an empty USERNAME reskeeper cannot keep a resolution for you.";
     case ctl::EXIT_NOT_A_MODE:
       return "Not kept: this display does not list " + wanted + ".";
+    case ctl::EXIT_NO_DISPLAY:
+      return "Not kept: the display cannot be reached, so " + wanted + " cannot be checked.";
     case ctl::EXIT_DID_NOT_STAY:
-      return "Stored " + wanted + ", but reskeeper wrote over it at every pass: " +
-             outcome.message;
+      return "Not kept: reskeeper wrote another size over " + wanted +
+             " every time. Does "
+             "another reskeeper, or another program, write this file?";
     default:
       return "Not kept: " + outcome.message;
   }
