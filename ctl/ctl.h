@@ -18,17 +18,17 @@ namespace ctl {
 // The exit statuses of reskeeperctl, also the status of each finding and of set's outcome.
 enum Exit : int {
   EXIT_OK = 0,
-  EXIT_FAILED = 1,           // the operation failed for another reason
-  EXIT_USAGE = 2,            // bad input; nothing changed
-  EXIT_NO_FILE = 3,          // no Data/Pref.txt in the folder
-  EXIT_UNREADABLE = 4,       // the file cannot be read, or stayed busy past the bounded wait
-  EXIT_UNWRITABLE = 5,       // this user cannot write the file
-  EXIT_USERNAME_UNSET = 6,   // USERNAME unset: the keeper keeps the size under 255 spaces
-  EXIT_USERNAME_EMPTY = 7,   // USERNAME empty: the keeper never reads a kept size back
-  EXIT_NOT_A_MODE = 8,       // the record is not a mode of this display / set refused a size
-  EXIT_NO_KEEPER = 9,        // no keeper runs in this session
-  EXIT_NO_DISPLAY = 10,      // the display cannot be reached or its size cannot be told
-  EXIT_DID_NOT_STAY = 11,    // set: stored, but the keeper wrote over it every time
+  EXIT_FAILED = 1,          // the operation failed for another reason
+  EXIT_USAGE = 2,           // bad input; nothing changed
+  EXIT_NO_FILE = 3,         // no Data/Pref.txt in the folder
+  EXIT_UNREADABLE = 4,      // the file cannot be read, or stayed busy past the bounded wait
+  EXIT_UNWRITABLE = 5,      // this user cannot write the file
+  EXIT_USERNAME_UNSET = 6,  // USERNAME unset: the keeper keeps the size under 255 spaces
+  EXIT_USERNAME_EMPTY = 7,  // USERNAME empty: the keeper never reads a kept size back
+  EXIT_NOT_A_MODE = 8,      // the record is not a mode of this display / set refused a size
+  EXIT_NO_KEEPER = 9,       // no keeper runs in this session
+  EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
+  EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
 };
 
 // ---- Which folder ----
@@ -158,7 +158,7 @@ Status readStatus(const Folder& folder);
 // ---- Set ----
 
 struct SetRequest {
-  std::string user;      // as the keeper names users (ANSI bytes)
+  std::string user;        // as the keeper names users (ANSI bytes)
   bool userGiven = false;  // false: the current user (user is then ignored)
   Size size;
   bool force = false;  // store a size the display does not list

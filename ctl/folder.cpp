@@ -42,8 +42,7 @@ Folder chooseFolder(const std::string& option) {
   const std::string here = fromPlatform(platform::currentFolder);
   if (!option.empty()) {
     // Made absolute now, since every operation enters the folder anew.
-    return {isAbsolute(option) || here.empty() ? option : join(here, option),
-            FolderSource::Option};
+    return {isAbsolute(option) || here.empty() ? option : join(here, option), FolderSource::Option};
   }
   if (platform::regularFileExists(keeper::PREFERENCE_FILE)) {
     return {here, FolderSource::CurrentFolder};

@@ -107,8 +107,12 @@ int runStatus(const Folder& folder) {
     std::printf("         does not exist\n");
   } else {
     std::printf("         %s, %s, %s\n",
-                f.busy ? "busy" : f.readable ? "readable" : "not readable",
-                f.busy ? "held by another program" : f.writable ? "writable" : "not writable",
+                f.busy       ? "busy"
+                : f.readable ? "readable"
+                             : "not readable",
+                f.busy       ? "held by another program"
+                : f.writable ? "writable"
+                             : "not writable",
                 encodingText(f.encoding));
   }
   std::printf("user:    %s%s\n", displayName(s.user.name).c_str(),
@@ -117,7 +121,7 @@ int runStatus(const Folder& folder) {
                                                      : "");
   if (s.hasRecord) {
     std::printf("record:  %s%s\n", sizeText(s.record).c_str(),
-                !s.modesKnown     ? ""
+                !s.modesKnown    ? ""
                 : s.recordIsMode ? " (a mode of this display)"
                                  : " (not a mode of this display)");
   } else {

@@ -21,18 +21,19 @@ constexpr char KEY_WIDTH[] = "Res_X";
 constexpr char KEY_HEIGHT[] = "Res_Y";
 // Writes made at most while a running keeper writes over them.
 constexpr int WRITES = 5;
-// Waits for the keeper's passes after a write: a little over two of its cycles, then one more.
-constexpr std::uint32_t FIRST_WAIT_MS = 2 * keeper::CYCLE_PERIOD_MS + 200;
-constexpr std::uint32_t SECOND_WAIT_MS = keeper::CYCLE_PERIOD_MS + 100;
+// The longest wait for the keeper's saves after a write, in steps of WAIT_STEP_MS (8 s), and the
+// wait for one more pass when they cannot be seen.
+constexpr unsigned SAVE_WAIT_STEPS = 160;
+constexpr std::uint32_t PASS_WAIT_MS = keeper::CYCLE_PERIOD_MS + 100;
 
 char lowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
 }
 
 std::string sizeText(Size size) {
@@ -83,6 +84,23 @@ int storeHere(const std::string& name, Size size) {
   return EXIT_OK;
 }
 
+// Waits until the file has been written twice since it had `stamp`, that is until the keeper
+// has saved twice: the second save's pass loaded the file after the first save, so after the
+// write that came before it. False when that was not seen within the bound (a keeper of
+// another folder, or one that may not write the file).
+bool awaitTwoSaves(std::int64_t stamp) {
+  int saves = 0;
+  for (unsigned step = 0; step < SAVE_WAIT_STEPS && saves < 2; ++step) {
+    platform::sleepMilliseconds(WAIT_STEP_MS);
+    std::int64_t now = 0;
+    if (platform::fileStamp(keeper::PREFERENCE_FILE, &now) && now != stamp) {
+      ++saves;
+      stamp = now;
+    }
+  }
+  return saves == 2;
+}
+
 // Whether the keeper, loading the current folder's file now, would give `name` the record
 // `size`. EXIT_OK when it would, EXIT_DID_NOT_STAY when it would not, or the load's failure.
 int checkHere(const std::string& name, Size size) {
@@ -111,11 +129,12 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
             "nothing changed; set USERNAME to the user's name"};
   }
   if (!fitsGroupHeader(name)) {
-    return {EXIT_USAGE, "the user name " + who +
-                            " holds ], CR or LF, which a group header cannot hold; nothing changed"};
+    return {EXIT_USAGE,
+            "the user name " + who +
+                " holds ], CR or LF, which a group header cannot hold; nothing changed"};
   }
-  if (request.size.width <= 0 || request.size.height <= 0 ||
-      request.size.width > MAX_DIMENSION || request.size.height > MAX_DIMENSION) {
+  if (request.size.width <= 0 || request.size.height <= 0 || request.size.width > MAX_DIMENSION ||
+      request.size.height > MAX_DIMENSION) {
     return {EXIT_USAGE, size + " is not a possible size; nothing changed"};
   }
   if (!request.force) {
@@ -127,8 +146,9 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
     }
     if (std::none_of(modes.begin(), modes.end(),
                      [&](const Mode& m) { return m.size == request.size; })) {
-      return {EXIT_NOT_A_MODE, size + " is not a mode of this display; `reskeeperctl modes` lists "
-                                      "them (--force stores it anyway); nothing changed"};
+      return {EXIT_NOT_A_MODE, size +
+                                   " is not a mode of this display; `reskeeperctl modes` lists "
+                                   "them (--force stores it anyway); nothing changed"};
     }
   }
   const std::string file = preferenceFilePath(folder);
@@ -139,14 +159,17 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
   if (writable == EXIT_UNWRITABLE) {
     return {EXIT_UNWRITABLE, "this user cannot write " + file + "; nothing changed"};
   }
-  if (writable != EXIT_OK && writable != EXIT_UNREADABLE) {
-    return {writable, "cannot open " + file + "; nothing changed"};
+  if (writable == EXIT_UNREADABLE) {
+    return {EXIT_UNREADABLE, "another program held " + file + " for over 5 s; nothing changed"};
   }
+  if (writable != EXIT_OK) return {writable, "cannot open " + file + "; nothing changed"};
 
   const bool keeperRuns = platform::keeperRunning();
   for (int write = 1; write <= WRITES; ++write) {
     if (write == 1) say("storing " + size + " for " + who + " in " + file);
     const int stored = storeHere(name, request.size);
+    std::int64_t written = 0;
+    platform::fileStamp(keeper::PREFERENCE_FILE, &written);
     if (stored == EXIT_UNREADABLE) {
       return {EXIT_UNREADABLE, "another program held " + file + " for over 5 s; nothing changed"};
     }
@@ -175,10 +198,10 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
       continue;
     }
     say("stored; waiting for the keeper's next passes");
-    platform::sleepMilliseconds(FIRST_WAIT_MS);
+    const bool seen = awaitTwoSaves(written);
     int check = checkHere(name, request.size);
-    if (check == EXIT_OK) {
-      platform::sleepMilliseconds(SECOND_WAIT_MS);
+    if (check == EXIT_OK && !seen) {
+      platform::sleepMilliseconds(PASS_WAIT_MS);
       check = checkHere(name, request.size);
     }
     if (check == EXIT_OK) {
@@ -187,11 +210,14 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
     if (check != EXIT_DID_NOT_STAY) {
       return {check, "stored " + size + ", but " + file + " could not be read back"};
     }
-    if (write < WRITES) say("the keeper wrote over it (its pass had read the file before); writing again");
+    if (write < WRITES)
+      say("the keeper wrote over it (its pass had read the file before); writing again");
   }
-  return {EXIT_DID_NOT_STAY, "stored " + size + " for " + who + " " + std::to_string(WRITES) +
-                                 " times, but the keeper wrote another size over it every time "
-                                 "(does another keeper, or another program, write this file?)"};
+  return {EXIT_DID_NOT_STAY,
+          "stored " + size + " for " + who + " " + std::to_string(WRITES) +
+              " times, but the keeper wrote another size over it every time (another "
+              "program writes the file, or the keeper remembers a name that "
+              "differs only in case: restarting it clears that)"};
 }
 
 }  // namespace ctl

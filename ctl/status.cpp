@@ -46,7 +46,8 @@ void addMode(void* context, std::int32_t width, std::int32_t height, std::int32_
              bool present) {
   auto& modes = *static_cast<std::vector<Mode>*>(context);
   const Size size{width, height};
-  auto mode = std::find_if(modes.begin(), modes.end(), [&](const Mode& m) { return m.size == size; });
+  auto mode =
+      std::find_if(modes.begin(), modes.end(), [&](const Mode& m) { return m.size == size; });
   if (mode == modes.end()) mode = modes.insert(modes.end(), Mode{size, {}, false});
   if (hz > 0 && std::find(mode->refreshRates.begin(), mode->refreshRates.end(), hz) ==
                     mode->refreshRates.end()) {
@@ -120,8 +121,10 @@ bool listModes(std::vector<Mode>& modes) {
   }
   for (Mode& mode : modes) std::sort(mode.refreshRates.rbegin(), mode.refreshRates.rend());
   std::stable_sort(modes.begin(), modes.end(), [](const Mode& a, const Mode& b) {
-    return std::int64_t{a.size.width} * a.size.height > std::int64_t{b.size.width} * b.size.height ||
-           (std::int64_t{a.size.width} * a.size.height == std::int64_t{b.size.width} * b.size.height &&
+    return std::int64_t{a.size.width} * a.size.height >
+               std::int64_t{b.size.width} * b.size.height ||
+           (std::int64_t{a.size.width} * a.size.height ==
+                std::int64_t{b.size.width} * b.size.height &&
             a.size.width > b.size.width);
   });
   return !modes.empty();
@@ -171,13 +174,15 @@ Status readStatus(const Folder& folder) {
   }
 
   if (s.user.state == UserNameState::Unset) {
-    find(EXIT_USERNAME_UNSET, "USERNAME is not set: the keeper keeps this session's size under a "
-                              "name of 255 spaces, shared with every session lacking it; set "
-                              "USERNAME to the user's name");
+    find(EXIT_USERNAME_UNSET,
+         "USERNAME is not set: the keeper keeps this session's size under a "
+         "name of 255 spaces, shared with every session lacking it; set "
+         "USERNAME to the user's name");
   } else if (s.user.state == UserNameState::Empty) {
-    find(EXIT_USERNAME_EMPTY, "USERNAME is empty: the keeper stores the size before the first "
-                              "group, where it never reads it back, so no size is kept; set "
-                              "USERNAME to the user's name");
+    find(EXIT_USERNAME_EMPTY,
+         "USERNAME is empty: the keeper stores the size before the first "
+         "group, where it never reads it back, so no size is kept; set "
+         "USERNAME to the user's name");
   }
   if (const Record* record = findRecord(records, s.user.name)) {
     s.hasRecord = true;
@@ -191,11 +196,12 @@ Status readStatus(const Folder& folder) {
   std::vector<Mode> modes;
   s.modesKnown = listModes(modes);
   if (!s.screenKnown || !s.modesKnown) {
-    find(EXIT_NO_DISPLAY, "the display cannot be reached or cannot tell its size: the keeper "
-                          "can neither see nor switch it; check that this session has a display");
+    find(EXIT_NO_DISPLAY,
+         "the display cannot be reached or cannot tell its size: the keeper "
+         "can neither see nor switch it; check that this session has a display");
   } else if (s.hasRecord) {
-    s.recordIsMode = std::any_of(modes.begin(), modes.end(),
-                                 [&](const Mode& m) { return m.size == s.record; });
+    s.recordIsMode =
+        std::any_of(modes.begin(), modes.end(), [&](const Mode& m) { return m.size == s.record; });
     if (!s.recordIsMode) {
       find(EXIT_NOT_A_MODE, "the kept size " + sizeText(s.record) +
                                 " is not a mode of this display: the keeper asks for it twice a "
@@ -206,8 +212,9 @@ Status readStatus(const Folder& folder) {
 
   s.keeperRunning = platform::keeperRunning();
   if (!s.keeperRunning) {
-    find(EXIT_NO_KEEPER, "no keeper runs in this session: nothing keeps the size; start "
-                         "reskeeper (installed, it starts at every logon)");
+    find(EXIT_NO_KEEPER,
+         "no keeper runs in this session: nothing keeps the size; start "
+         "reskeeper (installed, it starts at every logon)");
   }
   std::stable_sort(s.findings.begin(), s.findings.end(),
                    [](const Finding& a, const Finding& b) { return a.status < b.status; });

@@ -28,6 +28,10 @@ enum class OpenProbe {
 };
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept;
 
+// A stamp of the file's last modification (its time in the system's finest unit): it changes
+// at every write. False when it cannot be had.
+bool fileStamp(const char* path, std::int64_t* stamp) noexcept;
+
 // The shared data folder the Windows installer recorded (HKLM\Software\reskeeper, value
 // DataFolder, in the 64-bit registry view), copied with its zero byte into `buffer` when it fits
 // in `capacity` bytes; gives its length, 0 when there is none (always on other systems).

@@ -11,7 +11,9 @@
 
 namespace platform {
 
-bool changeFolder(const char* path) noexcept { return ::chdir(path) == 0; }
+bool changeFolder(const char* path) noexcept {
+  return ::chdir(path) == 0;
+}
 
 std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept {
   if (capacity == 0 || ::getcwd(buffer, capacity) == nullptr) return 0;
@@ -44,6 +46,13 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
   }
   ::close(fd);
   return result;
+}
+
+bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
+  struct stat info {};
+  if (::stat(path, &info) != 0) return false;
+  *stamp = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return true;
 }
 
 std::uint32_t installedDataFolder(char* /*buffer*/, std::uint32_t /*capacity*/) noexcept {

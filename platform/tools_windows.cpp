@@ -10,7 +10,9 @@
 
 namespace platform {
 
-bool changeFolder(const char* path) noexcept { return ::SetCurrentDirectoryA(path) != 0; }
+bool changeFolder(const char* path) noexcept {
+  return ::SetCurrentDirectoryA(path) != 0;
+}
 
 std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept {
   const DWORD length = ::GetCurrentDirectoryA(capacity, buffer);
@@ -31,7 +33,7 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
   }
   const DWORD access = forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
   const HANDLE handle = ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     ::CloseHandle(handle);
     return OpenProbe::Opened;
@@ -49,6 +51,15 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
     default:
       return OpenProbe::Failed;
   }
+}
+
+bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &info)) return false;
+  *stamp = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  return true;
 }
 
 std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept {
