@@ -170,11 +170,13 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
     const int stored = storeHere(name, request.size);
     std::int64_t written = 0;
     platform::fileStamp(keeper::PREFERENCE_FILE, &written);
+    const std::string outcome =
+        write == 1 ? "nothing changed" : "the keeper wrote over the size stored before";
     if (stored == EXIT_UNREADABLE) {
-      return {EXIT_UNREADABLE, "another program held " + file + " for over 5 s; nothing changed"};
+      return {EXIT_UNREADABLE, "another program held " + file + " for over 5 s; " + outcome};
     }
     if (stored == EXIT_UNWRITABLE) {
-      return {EXIT_UNWRITABLE, "this user cannot write " + file + "; nothing changed"};
+      return {EXIT_UNWRITABLE, "this user cannot write " + file + "; " + outcome};
     }
     if (stored != EXIT_OK) {
       return {stored == EXIT_NO_FILE ? EXIT_NO_FILE : EXIT_FAILED,
@@ -183,13 +185,16 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
     if (!keeperRuns) {
       const int check = checkHere(name, request.size);
       if (check == EXIT_OK) {
-        return {EXIT_OK, "stored " + size + " for " + who +
-                             " (no keeper runs in this session: it applies it when it starts)"};
+        return {EXIT_OK,
+                "stored " + size + " for " + who +
+                    (name == currentUser().name
+                         ? " (no keeper runs in this session: it applies it when it starts)"
+                         : " (their keeper applies it at its next pass)")};
       }
       // The store reads only when it may not write: the rights may have changed, or another
       // program was reading the file just then; the latter passes.
       if (probeWritableHere() == EXIT_UNWRITABLE) {
-        return {EXIT_UNWRITABLE, "this user cannot write " + file + "; nothing changed"};
+        return {EXIT_UNWRITABLE, "this user cannot write " + file + "; " + outcome};
       }
       if (write == WRITES) {
         return {EXIT_FAILED, "the write of " + size + " did not land in " + file};

@@ -14,7 +14,11 @@ std::int32_t primaryDisplayWidth() noexcept { return ::GetSystemMetrics(SM_CXSCR
 std::int32_t primaryDisplayHeight() noexcept { return ::GetSystemMetrics(SM_CYSCREEN); }
 
 // Starts from the display's first listed mode, of which only depth and size are replaced;
-// dmFields stays as that mode gave it. Neither call's result is looked at.
+// dmFields stays as that mode gave it. The enumeration's result is not looked at. That mode's
+// refresh rate, display flags and fixed-output setting go with the request, and a size the
+// display lists only with others is refused as a bad mode; the size is then asked for once
+// more with depth and size alone, for Windows to choose the rest. Any other outcome, success
+// among them, is left as it is.
 void changeDisplayMode(std::int32_t width, std::int32_t height,
                        std::int32_t bitsPerPixel) noexcept {
   DEVMODEA mode{};
@@ -23,7 +27,14 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
   mode.dmBitsPerPel = static_cast<DWORD>(bitsPerPixel);
   mode.dmPelsWidth = static_cast<DWORD>(width);
   mode.dmPelsHeight = static_cast<DWORD>(height);
-  ::ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
+  if (::ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_BADMODE) return;
+  DEVMODEA plain{};
+  plain.dmSize = sizeof(DEVMODEA);
+  plain.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+  plain.dmBitsPerPel = static_cast<DWORD>(bitsPerPixel);
+  plain.dmPelsWidth = static_cast<DWORD>(width);
+  plain.dmPelsHeight = static_cast<DWORD>(height);
+  ::ChangeDisplaySettingsA(&plain, CDS_FULLSCREEN);
 }
 
 }  // namespace platform

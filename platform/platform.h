@@ -94,7 +94,8 @@ std::int32_t primaryDisplayWidth() noexcept;
 std::int32_t primaryDisplayHeight() noexcept;
 
 // Asks for the primary display to show `width` x `height` at `bitsPerPixel`. On Windows the
-// rest of the request is the display's first listed mode; on X11 a mode of that exact size is
+// rest of the request is the display's first listed mode, and when Windows refuses that as a
+// bad mode, size and depth are asked for once more alone; on X11 a mode of that exact size is
 // taken, at the present refresh rate when there is a choice, and the colour depth is left as
 // it is. What comes of it is not reported.
 void changeDisplayMode(std::int32_t width, std::int32_t height,
@@ -127,7 +128,7 @@ void sleepMilliseconds(std::uint32_t milliseconds) noexcept;
 
 // Blocks, doing nothing else, until this process is the only keeper of its session (Windows)
 // or of its user and X display (Linux); holds that until the process ends. On Windows it first
-// marks the process ready for input (one look at its message queue, which it never needs
+// marks the process ready for input (it looks at its message queue once, and never needs it
 // again), so that no busy pointer is shown for it while it waits or runs.
 void becomeSessionKeeper() noexcept;
 // Whether some process is the keeper of this session (user and display) now. It only looks:

@@ -56,8 +56,8 @@ bool lockPath(char* path, bool make) {
   at += sizeof LOCK_PREFIX - 1;
   for (std::size_t i = 0; i < length; ++i) {
     const char c = display[i];
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '.' || c == ':' || c == '_' || c == '-';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == ':' || c == '_' || c == '-';
     path[at++] = plain ? c : '_';
   }
   std::memcpy(path + at, LOCK_SUFFIX, sizeof LOCK_SUFFIX);

@@ -12,14 +12,17 @@ constexpr char KEEPER_MUTEX[] = "Local\\reskeeper-keeper";
 
 }  // namespace
 
-// A program started from a shortcut shows the busy pointer until it looks at a message queue
-// with nothing waiting there; one look, before any waiting, tells Windows it is ready. The
-// mutex handle stays open, and the mutex owned by this thread, until the process ends; when
-// it ends, the waiting copy is given the mutex (as abandoned, which is ownership all the same).
-// Where the mutex cannot be had at all, the keeper runs unguarded.
+// A program started from a shortcut shows the busy pointer until it is ready for input: until
+// it looks at its message queue and finds nothing there. That is done once, before any
+// waiting, both ways a look can be taken: a peek, and a wait on the queue that ends at once
+// (wine counts only the latter). The queue is never looked at again. The mutex handle stays
+// open, and the mutex owned by this thread, until the process ends; when it ends, the waiting
+// copy is given the mutex (as abandoned, which is ownership all the same). Where the mutex
+// cannot be had at all, the keeper runs unguarded.
 void becomeSessionKeeper() noexcept {
   MSG message;
   ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
   const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, KEEPER_MUTEX);
   if (mutex == nullptr) return;
   const DWORD waited = ::WaitForSingleObject(mutex, INFINITE);

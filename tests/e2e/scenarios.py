@@ -94,6 +94,12 @@ class Native:
     def wait_started(self):
         pass
 
+    def end_first(self):
+        """Ends the program started first, as a logoff would."""
+        process = self.processes.pop(0)
+        process.kill()
+        process.wait()
+
     def stop(self):
         for process in self.processes:
             process.terminate()
@@ -296,8 +302,9 @@ class Wine:
         self.session = WineSession(os.path.join(root, "prefix"))
         self.session.prepare(template)
         self.sessions = [self.session]
-        self.helper = None
+        self.helpers = {}
         self.started = 0  # programs running
+        self.launched = []  # (pid, cmd or None) of each program started, oldest first
         self.launches = 0  # launches made, for their logs
 
     def start(self, folder, user, nobody=False):
@@ -316,6 +323,7 @@ class Wine:
                        self.deadline)
             if len(self.programs()) > self.started:
                 self.started += 1
+                self.remember(cmd)
                 return
             check(cmd.poll() is not None, "reskeeper.exe did not start under wine")
             session.processes.remove(cmd)
@@ -334,6 +342,46 @@ class Wine:
             session.prepare()
             self.sessions.append(session)
         return self.sessions[-1]
+
+    def remember(self, cmd):
+        known = {pid for pid, _ in self.launched}
+        new = [pid for pid in self.programs() if pid not in known]
+        check(len(new) == 1, "cannot tell which reskeeper.exe was started: %s" % new)
+        self.launched.append((new[0], cmd))
+
+    def end_first(self):
+        """Ends the program started first, as a logoff would: at once, without a word."""
+        pid, cmd = self.launched.pop(0)
+        os.kill(pid, 9)
+        check(wait_until(lambda: pid not in self.programs(), self.deadline),
+              "reskeeper.exe %d did not end" % pid)
+        if cmd is not None:
+            cmd.wait(60)
+            for session in self.sessions:
+                if cmd in session.processes:
+                    session.processes.remove(cmd)
+        self.started -= 1
+
+    def start_ready(self, folder, user):
+        """Starts the program as a shortcut would (input_idle.exe), and checks that Windows is
+        told it is ready for input, the moment the busy pointer goes."""
+        log = os.path.join(self.root, "input_idle-%d.log" % self.launches)
+        self.launches += 1
+        with open(log, "wb") as output:
+            # Not waited for through a pipe: the program started inherits the launcher's output.
+            done = subprocess.run(self.session.command(
+                "wine", self.helper("input_idle"), windows_path(self.path), user.decode()),
+                cwd=folder, env=self.session.env(), stdin=subprocess.DEVNULL, stdout=output,
+                stderr=subprocess.STDOUT, timeout=300)
+        with open(log, errors="replace") as f:
+            said = f.read().strip()
+        check(done.returncode == 0, "reskeeper.exe was not ready for input (%d): %s" % (
+            done.returncode, said))
+        print("    input_idle: %s" % said.splitlines()[-1])
+        check(wait_until(lambda: len(self.programs()) > self.started, self.deadline),
+              "reskeeper.exe is not running")
+        self.started += 1
+        self.remember(None)
 
     def programs(self):
         return [pid for session in self.sessions for pid, command in session.unix_processes()
@@ -356,20 +404,26 @@ class Wine:
                 errors.append(str(error))
         check(not errors, "\n".join(errors))
         self.started = 0
+        self.launched = []
 
-    def winfile(self):
-        """The helper that reads and writes files as a careful Windows program would, built
-        with the cross compiler on first use."""
-        if self.helper is None:
+    def helper(self, name):
+        """The Windows path of helper `name` (tests/e2e/NAME.c), built with the cross compiler
+        on first use."""
+        if name not in self.helpers:
             compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which(
                 "x86_64-w64-mingw32-gcc")
-            check(compiler, "no x86_64-w64-mingw32-gcc to build the file helper")
-            self.helper = os.path.join(self.bin, "winfile.exe")
-            built = subprocess.run([compiler, "-O2", "-static", "-o", self.helper,
-                                    os.path.join(HERE, "winfile.c")], capture_output=True,
+            check(compiler, "no x86_64-w64-mingw32-gcc to build the helper %s" % name)
+            path = os.path.join(self.bin, name + ".exe")
+            built = subprocess.run([compiler, "-O2", "-static", "-o", path,
+                                    os.path.join(HERE, name + ".c")], capture_output=True,
                                    text=True)
-            check(built.returncode == 0, "could not build winfile.exe:\n" + built.stderr)
-        return windows_path(self.helper)
+            check(built.returncode == 0, "could not build %s.exe:\n%s" % (name, built.stderr))
+            self.helpers[name] = windows_path(path)
+        return self.helpers[name]
+
+    def winfile(self):
+        """The helper that reads and writes files as a careful Windows program would."""
+        return self.helper("winfile")
 
     def edit(self, folder, data):
         source = os.path.join(self.root, "edit.bin")
@@ -719,19 +773,21 @@ def read_only_file(s):
 @scenario(LINUX, WINDOWS)
 def two_programs(s):
     """Two programs for two users on one folder: the file ends with both groups, none lost or
-    doubled, and every state another careful reader sees is a whole file."""
+    doubled, and every state another careful reader sees is a whole file. Bob is another Unix
+    user (another wine session): his keeper is not held back by alice's."""
     e2e.set_mode(1280, 1024)
     start = b"; shared by alice and bob\r\n"
     alice = group(b"alice", 1280, 1024)
     bob = group(b"bob", 1280, 1024)
     work = s.work(start)
+    os.chmod(s.pref_path(work), 0o666)
     sampler = s.program.sampler(work)
     sampler.start()
     try:
         # The reader must have seen the file as it was before any program wrote it.
         check(wait_until(sampler.sampling, s.program.deadline), "the reader saw no state")
         s.start(work, b"alice")
-        s.start(work, b"bob")
+        s.start(work, b"bob", nobody=True)
         s.expect(work, (start + alice + bob, start + bob + alice), (1280, 1024))
         s.passes(4)
     finally:
@@ -790,6 +846,63 @@ def refused_sizes(s):
         # The rewrite comes after the pass's switch: once it is there, the switch was tried.
         shows = (800, 600) if width == 800 else (1280, 1024)
         s.expect(work, wanted, shows, "asking for %dx%d" % (width, height))
+
+
+@scenario(LINUX, WINDOWS)
+def second_keeper(s):
+    """A second copy started beside a running keeper of the same user and display (session)
+    changes nothing, no switch and no write, pass after pass, until the first ends; then it
+    takes over with its own file."""
+    e2e.set_mode(1920, 1080)
+    first = s.work(b"[alice]\nRes_X=1280\nRes_Y=1024\n")
+    s.start(first, b"alice")
+    s.expect(first, group(b"alice", 1280, 1024), (1280, 1024))
+    # Not in normal form, and dated long ago: any write shows in bytes and in time.
+    waiting = b"[bob]\nRes_X=800\nRes_Y=600\n"
+    second = s.work(waiting)
+    os.utime(s.pref_path(second), ns=(10**18, 10**18))
+    s.start(second, b"bob")
+    s.program.wait_started()
+    for n in range(4):
+        s.passes(2)
+        when = "%d passes after the second copy started" % (2 * n + 2)
+        s.check_now(second, waiting, (1280, 1024), when)
+        s.check_now(first, group(b"alice", 1280, 1024), when=when)
+        check(os.stat(s.pref_path(second)).st_mtime_ns == 10**18,
+              "%s: the second copy wrote its file" % when)
+    s.program.end_first()
+    s.expect(second, group(b"bob", 800, 600), (800, 600), "once the first ended")
+
+
+@scenario(LINUX, WINDOWS)
+def size_at_other_rate(s):
+    """A stored size that the screen lists only at another refresh rate than its first mode's
+    is switched to: Windows refuses the request built on the first mode, and the size is asked
+    for again alone."""
+    e2e.xrandr("--newmode", "1152x864", "104.00", "1152", "1224", "1344", "1536", "864", "867",
+               "871", "905", "-hsync", "+vsync")  # `cvt 1152 864 75`: at 75 Hz only
+    e2e.xrandr("--addmode", e2e.OUTPUT, "1152x864")
+    e2e.set_mode(1280, 1024)
+    work = s.work(group(b"alice", 1152, 864))
+    s.start(work, b"alice")
+    s.expect(work, group(b"alice", 1152, 864), (1152, 864))
+
+
+@scenario(WINDOWS)
+def ready_for_input(s):
+    """Started as from a shortcut, the program tells Windows at once that it is ready for
+    input, so no busy pointer is shown for it: as the keeper, and as a second copy that waits
+    for the first to end without calling the display at all."""
+    e2e.set_mode(1280, 1024)
+    first = s.work(b"")
+    s.program.start_ready(first, b"alice")
+    s.expect(first, group(b"alice", 1280, 1024), (1280, 1024))
+    second = s.work(b"")
+    s.program.start_ready(second, b"bob")
+    s.passes(2)
+    s.check_now(second, b"", (1280, 1024), "beside the first")
+    s.program.end_first()
+    s.expect(second, group(b"bob", 1280, 1024), (1280, 1024), "once the first ended")
 
 
 @scenario(LINUX)
