@@ -1,0 +1,15 @@
+// Identifiers shared by the settings dialog's resources and its code.
+#pragma once
+
+#define IDI_RESKEEPER 1
+#define IDD_SETTINGS 100
+
+#define IDC_USER 1001
+#define IDC_KEPT 1002
+#define IDC_PRESENT 1003
+#define IDC_FILE 1004
+#define IDC_MODES 1005
+#define IDC_KEEP 1006
+#define IDC_FINDINGS 1007
+#define IDC_OUTCOME 1008
+#define IDC_REFRESH 1009

@@ -1,0 +1,142 @@
+// The dialog's sentences. Each finding and outcome status gets words for people who never open
+// a console; a status this file does not know yet is shown with the library's own line.
+#include "settings/words.h"
+
+namespace settings {
+namespace {
+
+// A name that would not show as itself (blanks only, control bytes) is spelt out.
+bool showsAsItself(const std::string& name) {
+  bool visible = false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7f) return false;
+    if (c != ' ') visible = true;
+  }
+  return visible;
+}
+
+std::string findingWords(const ctl::Finding& finding, const ctl::Status& status) {
+  switch (finding.status) {
+    case ctl::EXIT_NO_FILE:
+      return "There is no preference file at " + status.file +
+             ". reskeeper records and keeps nothing until it exists; installing reskeeper "
+             "again creates it.";
+    case ctl::EXIT_UNREADABLE:
+      if (status.fileState.busy)
+        return "Another program has held the preference file for a long time, so reskeeper "
+               "cannot read it now. Close that program, then press Refresh.";
+      return "The preference file cannot be read, so reskeeper keeps nothing. Ask an "
+             "administrator to install reskeeper again, which repairs its rights.";
+    case ctl::EXIT_UNWRITABLE:
+      return "You may not change the preference file: reskeeper applies the resolutions it "
+             "holds but records nothing, and a resolution cannot be kept from here. Ask an "
+             "administrator to install reskeeper again, which lets every user change it.";
+    case ctl::EXIT_USERNAME_UNSET:
+      return "The USERNAME variable is not set, so reskeeper keeps your resolution under a "
+             "name of 255 spaces, which every such session shares. Sign in again, or start "
+             "reskeeper with USERNAME set.";
+    case ctl::EXIT_USERNAME_EMPTY:
+      return "The USERNAME variable is empty: reskeeper never reads a kept resolution back "
+             "for an empty name, so it keeps none for you. Sign in again, or start reskeeper "
+             "with USERNAME set.";
+    case ctl::EXIT_NOT_A_MODE:
+      return "Your kept resolution " + sizeText(status.record) +
+             " is not one this display can show: reskeeper asks for it twice a second and "
+             "nothing changes. Choose one in the list and press Keep this resolution.";
+    case ctl::EXIT_NO_KEEPER:
+      return "reskeeper is not running in your session, so nothing is kept now. Installed, it "
+             "starts at every sign-in, and then applies the resolution kept here.";
+    case ctl::EXIT_NO_DISPLAY:
+      return "The display cannot be reached, or its size cannot be told, so reskeeper "
+             "cannot switch it.";
+    default:
+      return finding.text;
+  }
+}
+
+}  // namespace
+
+std::string sizeText(ctl::Size size) {
+  return std::to_string(size.width) + " x " + std::to_string(size.height);
+}
+
+std::string userText(const ctl::UserName& user) {
+  switch (user.state) {
+    case ctl::UserNameState::Unset:
+      return "(USERNAME is not set: a name of 255 spaces)";
+    case ctl::UserNameState::Empty:
+      return "(USERNAME is empty)";
+    case ctl::UserNameState::Set:
+      break;
+  }
+  return showsAsItself(user.name) ? user.name : ctl::displayName(user.name);
+}
+
+std::string keptText(const ctl::Status& status) {
+  if (status.hasRecord) return sizeText(status.record);
+  if (!status.fileState.exists) return "none (no preference file)";
+  if (!status.fileState.readable) return "unknown (the file cannot be read)";
+  if (status.user.state == ctl::UserNameState::Empty) return "none (never read back)";
+  return "none yet: reskeeper records the present size at its next pass";
+}
+
+std::string screenText(const ctl::Status& status) {
+  return status.screenKnown ? sizeText(status.screen) : "unknown (the display cannot be reached)";
+}
+
+std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
+  // No refresh rate: the keeper asks for a size, and the display picks the rate. The size on
+  // screen is the one the keeper compares with, which the status read.
+  const bool kept = status.hasRecord && mode.size == status.record;
+  const bool shown = status.screenKnown ? mode.size == status.screen : mode.present;
+  std::string text = sizeText(mode.size);
+  if (kept && shown) return text + "  (kept, on screen)";
+  if (kept) return text + "  (kept)";
+  if (shown) return text + "  (on screen)";
+  return text;
+}
+
+std::string findingsText(const ctl::Status& status) {
+  if (status.findings.empty())
+    return status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
+                                  sizeText(status.record) + " for you."
+                            : "Nothing is wrong: reskeeper runs in your session.";
+  std::string text;
+  for (const ctl::Finding& finding : status.findings) {
+    if (!text.empty()) text += "\r\n\r\n";
+    text += findingWords(finding, status);
+  }
+  return text;
+}
+
+std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning) {
+  const std::string wanted = sizeText(size);
+  switch (outcome.status) {
+    case ctl::EXIT_OK:
+      if (keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
+      return "Stored " + wanted +
+             ". reskeeper is not running in your session; it applies "
+             "this resolution when it starts.";
+    case ctl::EXIT_NO_FILE:
+      return "Not kept: there is no preference file.";
+    case ctl::EXIT_UNREADABLE:
+      return "Not kept: the preference file could not be read, or another program held it. "
+             "Try again.";
+    case ctl::EXIT_UNWRITABLE:
+      return "Not kept: you may not change the preference file. Ask an administrator.";
+    case ctl::EXIT_USERNAME_EMPTY:
+      return "Not kept: with an empty USERNAME reskeeper cannot keep a resolution for you.";
+    case ctl::EXIT_NOT_A_MODE:
+      return "Not kept: this display does not list " + wanted + ".";
+    case ctl::EXIT_NO_DISPLAY:
+      return "Not kept: the display cannot be reached, so " + wanted + " cannot be checked.";
+    case ctl::EXIT_DID_NOT_STAY:
+      return "Not kept: reskeeper wrote another size over " + wanted +
+             " every time. Does "
+             "another reskeeper, or another program, write this file?";
+    default:
+      return "Not kept: " + outcome.message;
+  }
+}
+
+}  // namespace settings

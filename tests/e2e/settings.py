@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""reskeeper Settings under wine, used by keyboard alone beside a running reskeeper.exe: the
+largest mode kept with Home and Enter (the default button), the smallest with End and Alt+K,
+the file (its comment kept) and the screen following each time; Esc closes it. Both programs
+run as a standard user who may only read and write Pref.txt. Screenshots of the dialog go into
+the test's folder, kept on failure; `--picture docs/settings.png` remakes the README's.
+
+    xdisplay.sh run settings.py SETTINGS_EXE RESKEEPER_EXE PREFIX_TEMPLATE [--picture PNG]
+Exit status 77 (skipped) when either program is not built yet."""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import e2e
+from e2e import Failure, check, wait_until
+from scenarios import SKIPPED, Scenario, Wine, group, windows_path
+
+TITLE = "reskeeper Settings"
+COMMENT = b"; kept by hand\r\n"
+
+
+def xdotool(*args):
+    done = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=60)
+    return done.stdout.split() if done.returncode == 0 else []
+
+
+def screenshot(window, path):
+    """The dialog's part of the screen, as PNG."""
+    geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window))
+    subprocess.run(["import", "-window", "root", "-crop",
+                    "%(WIDTH)sx%(HEIGHT)s+%(X)s+%(Y)s" % geometry, "+repage", path],
+                   check=True, timeout=60)
+
+
+def idle(window):
+    """Whether the dialog is waiting for the user: its title loses its "- reading" or
+    "- storing" then."""
+    return xdotool("getwindowname", window) == TITLE.split()
+
+
+def keep(s, work, window, keys, mode, shot):
+    """Presses `keys` in the idle dialog until the file and the screen hold `mode`, the comment
+    kept, and the dialog shows the outcome."""
+    wanted = group(b"alice", *mode) + COMMENT
+    holds = lambda: s.prefs(work) == wanted and e2e.screen_mode() == mode and idle(window)
+    for _ in range(3):
+        if not wait_until(lambda: idle(window), 60):
+            break
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "--delay", "100", *keys)
+        if wait_until(holds, 30):
+            break
+    screenshot(window, shot)
+    check(holds(), "after %s: the screen shows %s, the title is %s, Pref.txt holds\n%s" % (
+        " ".join(keys), e2e.mode_text(e2e.screen_mode()), xdotool("getwindowname", window),
+        e2e.shown(s.prefs(work))))
+
+
+def area(size):
+    return size[0] * size[1]
+
+
+def scenario(s, settings, root, picture):
+    e2e.set_mode(1280, 1024)
+    # A standard user's rights as the installer gives them: the shared folder is root's, and
+    # the user may only read and write Pref.txt in it.
+    session = s.program.nobody_session()
+    work = os.path.join(session.prefix, "drive_c", "ProgramData", "reskeeper")
+    os.makedirs(os.path.join(work, "Data"))
+    with open(s.pref_path(work), "wb") as f:
+        f.write(group(b"alice", 1280, 1024) + COMMENT)
+    os.chmod(s.pref_path(work), 0o666)
+    s.start(work, b"alice", nobody=True)
+    s.expect(work, group(b"alice", 1280, 1024) + COMMENT, (1280, 1024))
+    program = shutil.copy(settings, os.path.join(root, "bin", "reskeeper-settings.exe"))
+    session.start(work, "cmd", "/c", "set", "USERNAME=alice&&", windows_path(program),
+                  log=os.path.join(root, "program-settings.log"))
+    found = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 120)
+    check(found, "no window %r appeared\n%s" % (TITLE, s.logs()))
+    window = found[0]
+    # The list runs from the largest mode to the smallest.
+    sizes = [tuple(map(int, m)) for m in re.findall(r"^   (\d+)x(\d+) ", e2e.xrandr(), re.M)]
+    largest, smallest = max(sizes, key=area), min(sizes, key=area)
+    keep(s, work, window, ["Home", "Return"], largest, os.path.join(root, "settings-1.png"))
+    if picture:
+        shutil.copy(os.path.join(root, "settings-1.png"), picture)
+    keep(s, work, window, ["End", "alt+k"], smallest, os.path.join(root, "settings-2.png"))
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "Escape")
+    check(wait_until(lambda: not xdotool("search", "--name", "^%s$" % TITLE), 30),
+          "Esc did not close the dialog")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("settings")
+    parser.add_argument("keeper")
+    parser.add_argument("template")
+    parser.add_argument("--picture")
+    args = parser.parse_args()
+    if not (os.path.isfile(args.settings) and os.path.isfile(args.keeper)):
+        print("SKIPPED: %s or %s is not built yet" % (args.settings, args.keeper))
+        return SKIPPED
+    root = tempfile.mkdtemp(prefix="reskeeper-settings.")
+    os.chmod(root, 0o755)
+    started = time.monotonic()
+    error = None
+    s = None
+    try:
+        s = Scenario(Wine(os.path.abspath(args.keeper), root, args.template), root)
+        scenario(s, os.path.abspath(args.settings), root, args.picture)
+    except Failure as failure:
+        error = str(failure)
+    except Exception:  # a broken harness is a failure too, with its trace
+        error = traceback.format_exc()
+    finally:
+        if s is not None:
+            try:
+                s.stop()
+            except Failure as failure:
+                error = (error + "\n" if error else "") + str(failure)
+    e2e.report("settings", started, error)
+    if error is None:
+        shutil.rmtree(root, ignore_errors=True)
+    else:
+        print("kept %s (screenshots settings-*.png)" % root)
+    return 0 if error is None else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
