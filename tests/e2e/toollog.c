@@ -1,6 +1,7 @@
 /* Test tools for the installer under wine, one program:
  *   toollog --run "COMMAND LINE"   runs the command line as a deployment tool does (CreateProcess
- *                                  with no application name), waits, and exits with its code;
+ *                                  with no application name), waits, and prints its exit code
+ *                                  (whole: wine hands Unix only the low 8 bits);
  *   otherwise, copied over a system tool (icacls.exe) in the test's prefix, it appends its own
  *   command line in UTF-8 as one line to toollog.txt in the Windows folder and succeeds. */
 #include <windows.h>
@@ -14,7 +15,10 @@ static int run(wchar_t *line) {
     return 255;
   WaitForSingleObject(process.hProcess, INFINITE);
   GetExitCodeProcess(process.hProcess, &code);
-  return (int)code;
+  char text[16];
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, wsprintfA(text, "%lu\n", code), &written, 0);
+  return 0;
 }
 
 int main(void) {
