@@ -29,8 +29,12 @@ include(CPack)
 # that wine here runs, or x86-unicode, which still starts on 32-bit Windows to say it is refused.
 # It carries setuphelper.exe, which examines every path before rights are granted on it. The
 # programs for people go in beside the keeper when this build has them.
-add_executable(reskeeper_setuphelper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.c)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.rc.in
+  ${CMAKE_BINARY_DIR}/setuphelper.rc @ONLY)
+add_executable(reskeeper_setuphelper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.c
+  ${CMAKE_BINARY_DIR}/setuphelper.rc)
 set_target_properties(reskeeper_setuphelper PROPERTIES OUTPUT_NAME setuphelper)
+target_include_directories(reskeeper_setuphelper PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_options(reskeeper_setuphelper PRIVATE -municode -mwindows -s)
 target_link_libraries(reskeeper_setuphelper PRIVATE ole32 oleaut32 uuid advapi32 shell32 user32)
 reskeeper_sign_target(reskeeper_setuphelper)

@@ -263,8 +263,21 @@ static int check(const wchar_t *kind, const wchar_t *path) {
   return result;
 }
 
+/* Administrators may end other users' programs only with the debug privilege enabled. */
+static void enableDebugPrivilege(void) {
+  HANDLE token;
+  TOKEN_PRIVILEGES privileges = {.PrivilegeCount = 1};
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+    if (LookupPrivilegeValueW(NULL, L"SeDebugPrivilege", &privileges.Privileges[0].Luid))
+      AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL);
+    CloseHandle(token);
+  }
+}
+
 static int end(int count, wchar_t **names) {
-  for (int round = 0; round < 2; round++) {
+  enableDebugPrivilege();
+  for (int round = 0; round < 3; round++) {
     int left = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {.dwSize = sizeof entry};
@@ -409,8 +422,11 @@ static int uninstall(int argc, wchar_t **argv) {
   DWORD code = 1603;
   STARTUPINFOW startup = {.cb = sizeof startup};
   PROCESS_INFORMATION process;
-  if (CopyFileW(data, copy, TRUE) &&
-      CreateProcessW(copy, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+  if (!CopyFileW(data, copy, TRUE)) {
+    code = GetLastError() == ERROR_FILE_NOT_FOUND ? 1605 : 1603; /* not installed here */
+  } else if (!CreateProcessW(copy, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    code = GetLastError() == 740 /* ERROR_ELEVATION_REQUIRED */ ? 740 : 1603;
+  } else {
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
