@@ -199,9 +199,9 @@ Section "reskeeper"
   !insertmacro Examine file "${SHARED}\Data\Pref.txt" ok
   Call EndPrograms
 
-  ClearErrors
   CreateDirectory "$INSTDIR"
   !insertmacro LockFolder program "$INSTDIR"
+  ClearErrors
   SetOutPath "$INSTDIR"
   File "/oname=reskeeper.exe" "${PROGRAM}"
 !ifdef CTL

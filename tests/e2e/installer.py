@@ -23,10 +23,10 @@ from scenarios import HERE, SKIPPED, WineSession, group
 
 KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\reskeeper"
 LINK = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\reskeeper.lnk"
+PRODUCT_KEY = r"HKLM\Software\reskeeper"
 SHARED = r"C:\ProgramData\reskeeper"
-# The rights each path must end with (icacls grants by SID) and whether it is a folder whose
-# contents inherit them: only Administrators and SYSTEM may change anything, Users read, and
-# write nothing but the bytes of Pref.txt.
+# The rights each path must end with (icacls grants by SID): only Administrators and SYSTEM may
+# change anything, Users read, and write nothing but the bytes of Pref.txt.
 FOLDER = {"*S-1-5-18:(OI)(CI)F", "*S-1-5-32-544:(OI)(CI)F", "*S-1-5-32-545:(OI)(CI)RX"}
 RIGHTS = {SHARED: FOLDER, SHARED + r"\Data": FOLDER,
           SHARED + r"\Data\Pref.txt": {"*S-1-5-18:F", "*S-1-5-32-544:F", "*S-1-5-32-545:(R,W)"}}
@@ -123,6 +123,10 @@ def scenario(wine, installer, program, version):
     check(uninstall and re.search(r"DisplayVersion\s+REG_SZ\s+%s\s" % re.escape(version), entry),
           "registered as:\n" + entry)
     check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
+    shared = wine.run("wine", "reg", "query", PRODUCT_KEY).stdout.decode(errors="replace")
+    check(re.search(r"DataFolder\s+REG_SZ\s+C:\\ProgramData\\reskeeper\s", shared) and
+          re.search(r"InstallLocation\s+REG_SZ\s+C:\\Program Files\\reskeeper\s", shared),
+          "recorded as:\n" + shared)
     # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
     user = wine.run("wine", "cmd", "/c", "echo", "%USERNAME%").stdout.strip()
     start()
@@ -143,7 +147,8 @@ def scenario(wine, installer, program, version):
     # The registered command returns when all is gone.
     left = lambda: running() + [p for p in (folder, unix(LINK)) if os.path.exists(p)]
     code = run(uninstall[1])
-    check(code == 0 and not left() and KEY.split("\\")[-1] not in registry(),
+    check(code == 0 and not left() and KEY.split("\\")[-1] not in registry() and
+          wine.run("wine", "reg", "query", PRODUCT_KEY).returncode != 0,
           "uninstalled: exit %d, %s left, registered as:\n%s" % (code, left(), registry()))
     check(read(prefs) == edited, "uninstalled: Pref.txt holds %r" % read(prefs))
 
