@@ -64,7 +64,7 @@ if(RESKEEPER_MAKENSIS)
             -DPROGRAM=$<TARGET_FILE:reskeeper> -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
             -DICON=${icon} -DOUTFILE=${RESKEEPER_INSTALLER}
             -DTARGET=${RESKEEPER_INSTALLER_TARGET} ${defines} ${script}
-    DEPENDS ${programs} ${script} ${icon}
+    DEPENDS ${programs} ${script} ${icon} ${PROJECT_SOURCE_DIR}/packaging/windows/wizard.bmp
     COMMENT "Building the installer reskeeper-setup.exe"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${RESKEEPER_INSTALLER})

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Draws reskeeper's icon, a monitor on its stand, into platform/reskeeper.ico: 16, 24, 32, 48
-and 64 pixels as 32-bit bitmaps, 256 as PNG. The output depends on nothing but this script.
+and 64 pixels as 32-bit bitmaps, 256 as PNG; and the installer's side picture (the monitor on
+white, 164 x 314) into packaging/windows/wizard.bmp. The output depends on nothing but this
+script.
 
-    python3 platform/make_icon.py [OUTPUT]"""
+    python3 platform/make_icon.py"""
 
 import os
 import struct
-import sys
 import zlib
 
 SIZES = (16, 24, 32, 48, 64, 256)
@@ -67,7 +68,26 @@ def png(n, rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def main(output=os.path.join(os.path.dirname(os.path.abspath(__file__)), "reskeeper.ico")):
+def wizard(path, width=164, height=314, size=128):
+    """A 24-bit bottom-up BMP: the monitor drawn over white, a third of the way down."""
+    rows = [[(255, 255, 255)] * width for _ in range(height)]
+    top, left = height // 3 - size // 2, (width - size) // 2
+    for y, row in enumerate(draw(size)):
+        for x, (r, g, b, a) in enumerate(row):
+            rows[top + y][left + x] = tuple(round((c * a + 255 * (255 - a)) / 255) for c in (r, g, b))
+    stride = (width * 3 + 3) // 4 * 4
+    pixels = b"".join(bytes(v for r, g, b in row for v in (b, g, r)).ljust(stride, b"\0")
+                      for row in reversed(rows))
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
+                struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835,
+                            0, 0) + pixels)
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    wizard(os.path.join(here, "..", "packaging", "windows", "wizard.bmp"))
+    output = os.path.join(here, "reskeeper.ico")
     images = [(n, png(n, draw(n)) if n == 256 else bitmap(n, draw(n))) for n in SIZES]
     offset = 6 + 16 * len(images)
     data = struct.pack("<HHH", 0, 1, len(images))
@@ -79,4 +99,4 @@ def main(output=os.path.join(os.path.dirname(os.path.abspath(__file__)), "reskee
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:])
+    main()

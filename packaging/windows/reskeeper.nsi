@@ -73,6 +73,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) the reskeeper developers"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start reskeeper now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartForDesktopUser
