@@ -439,8 +439,7 @@ static int uninstall(int argc, wchar_t **argv) {
   if (code == 0 && GetFileAttributesW(data) == INVALID_FILE_ATTRIBUTES) {
     if (MoveFileExW(self, moved, 0)) {
       MoveFileExW(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-      if (!RemoveDirectoryW(folder))
-        code = 3010;
+      RemoveDirectoryW(folder); /* stays when it holds files of someone else's */
     } else {
       MoveFileExW(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
       MoveFileExW(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
