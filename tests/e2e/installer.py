@@ -168,9 +168,11 @@ def winpath(path):
 
 
 def signing(source, build, prefix):
-    """Builds the setup signed with a certificate made here, installs it, verifies each file."""
+    """Builds the setup afresh, signed with a certificate made here, installs it, verifies each
+    file."""
+    shutil.rmtree(build, ignore_errors=True)
     keys = os.path.join(build, "keys")
-    os.makedirs(keys, exist_ok=True)
+    os.makedirs(keys)
     password = os.path.join(keys, "password")
     with open(password, "w") as f:
         f.write("throwaway\n")
