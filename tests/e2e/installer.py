@@ -31,6 +31,7 @@ FOLDER = {"*S-1-5-18:(OI)(CI)F", "*S-1-5-32-544:(OI)(CI)F", "*S-1-5-32-545:(OI)(
 RIGHTS = {SHARED: FOLDER, SHARED + r"\Data": FOLDER,
           SHARED + r"\Data\Pref.txt": {"*S-1-5-18:F", "*S-1-5-32-544:F", "*S-1-5-32-545:(R,W)"}}
 EXIT_REFUSED_LINK = 20
+EXIT_REFUSED_HARD_LINK = 22
 
 
 def tools(wine):
@@ -99,18 +100,26 @@ def scenario(wine, installer, program, version):
         check(read(os.path.join(folder, "reskeeper.exe")) == read(program), "no reskeeper.exe")
         check_rights(icacls_calls(wine), r"C:\Program Files\reskeeper")
 
-    # A shared folder a user made beforehand as a link elsewhere: refused, nothing touched.
+    # What a user could have made beforehand to have rights granted elsewhere: refused before
+    # anything is touched.
     outside = unix(r"C:\outside")
     os.makedirs(os.path.join(outside, "Data"))
     with open(os.path.join(outside, "Data", "Pref.txt"), "wb") as f:
         f.write(b"[x]\r\n")
-    os.symlink(outside, unix(SHARED))
-    code = setup()
-    check(code == EXIT_REFUSED_LINK and not icacls_calls(wine) and not os.path.exists(folder) and
-          os.listdir(outside) == ["Data"] and os.listdir(os.path.join(outside, "Data")) == [
-              "Pref.txt"] and read(os.path.join(outside, "Data", "Pref.txt")) == b"[x]\r\n",
-          "a linked shared folder: exit %d, %s" % (code, os.listdir(unix("C:\\"))))
-    os.remove(unix(SHARED))
+    shared = unix(SHARED)
+    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK,
+                lambda: os.symlink(outside, shared)),
+               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK,
+                lambda: (os.makedirs(os.path.join(shared, "Data")),
+                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
+    for name, expected, plant in planted:
+        plant()
+        code = setup()
+        check(code == expected and not icacls_calls(wine) and not os.path.exists(folder) and
+              os.listdir(outside) == ["Data"] and os.listdir(os.path.join(outside, "Data")) == [
+                  "Pref.txt"] and read(os.path.join(outside, "Data", "Pref.txt")) == b"[x]\r\n",
+              "%s: exit %d, %s" % (name, code, os.listdir(unix("C:\\"))))
+        os.remove(shared) if os.path.islink(shared) else shutil.rmtree(shared)
 
     def start():
         wine.start(wine.prefix, "start", LINK)
