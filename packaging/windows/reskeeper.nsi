@@ -146,11 +146,15 @@ FunctionEnd
 !insertmacro EndPrograms "un."
 
 ; Examines `path` (kind: folder, file, or program for the program folder); refuses it with the
-; helper's code and words, or fails when it is not there and `absent` is not ok.
+; helper's code and words, or fails when it is not there and `absent` is not ok. A tool that
+; could not be started at all ("error") is tried again, twice at most, here and for icacls.
 !macro Examine kind path absent
-  nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" check ${kind} "${path}"'
-  Pop $0
-  Pop $1
+  ${ForEach} $2 1 3 + 1
+    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" check ${kind} "${path}"'
+    Pop $0
+    Pop $1
+    ${IfThen} $0 != "error" ${|} ${Break} ${|}
+  ${Next}
   ${If} $0 == 1
   ${AndIf} "${absent}" == "ok"
   ${ElseIf} $0 != 0
@@ -165,8 +169,11 @@ FunctionEnd
 
 ; Runs icacls (from System32) with `arguments`; fails with EXIT_FAILED when it does.
 !macro Icacls arguments
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
-  Pop $0
+  ${ForEach} $2 1 3 + 1
+    nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
+    Pop $0
+    ${IfThen} $0 != "error" ${|} ${Break} ${|}
+  ${Next}
   ${If} $0 != 0
     StrCpy $1 `${arguments}`
     !insertmacro Fail ${EXIT_FAILED} "Could not set the rights: icacls $1 gave $0."

@@ -334,8 +334,11 @@ static BOOL startThroughDesktop(const wchar_t *file, const wchar_t *folder) {
   IShellFolderViewDual *folderView = NULL;
   IShellDispatch2 *shell = NULL;
   BOOL started = FALSE;
-  VARIANT none, directory, show;
+  VARIANT desktopLocation, none, directory, show;
   long hwnd = 0;
+  VariantInit(&desktopLocation);
+  desktopLocation.vt = VT_I4;
+  desktopLocation.lVal = CSIDL_DESKTOP;
   VariantInit(&none);
   VariantInit(&directory);
   VariantInit(&show);
@@ -343,8 +346,8 @@ static BOOL startThroughDesktop(const wchar_t *file, const wchar_t *folder) {
     return FALSE;
   if (SUCCEEDED(CoCreateInstance(&CLSID_ShellWindows, NULL, CLSCTX_LOCAL_SERVER,
                                  &IID_IShellWindows, (void **)&windows)) &&
-      IShellWindows_FindWindowSW(windows, &none, &none, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH,
-                                 &desktop) == S_OK && desktop &&
+      IShellWindows_FindWindowSW(windows, &desktopLocation, &none, SWC_DESKTOP, &hwnd,
+                                 SWFO_NEEDDISPATCH, &desktop) == S_OK && desktop &&
       SUCCEEDED(IDispatch_QueryInterface(desktop, &IID_IServiceProvider, (void **)&services)) &&
       SUCCEEDED(IServiceProvider_QueryService(services, &SID_STopLevelBrowser, &IID_IShellBrowser,
                                               (void **)&browser)) &&
@@ -452,6 +455,13 @@ static int uninstall(int argc, wchar_t **argv) {
 }
 
 int wmain(int argc, wchar_t **argv) {
+  /* Run from the setup's temporary folder, it loads no library from its own folder: only from
+   * System32 (where the system offers the choice: Windows 8, or 7 with KB2533623). */
+  typedef BOOL(WINAPI * SetDllDirectories)(DWORD);
+  SetDllDirectories systemOnly = (SetDllDirectories)(void (*)(void))GetProcAddress(
+      GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (systemOnly)
+    systemOnly(0x800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
   self = tokenUser(GetCurrentProcess());
   if (argc == 4 && !wcscmp(argv[1], L"check") &&
       (!wcscmp(argv[2], L"folder") || !wcscmp(argv[2], L"file") || !wcscmp(argv[2], L"program")))

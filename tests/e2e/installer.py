@@ -47,9 +47,11 @@ def tools(wine):
              "native", "/f")
 
     def run(line):
-        out = wine.run("wine", r"C:\windows\system32\icacls.exe", "--run", line).stdout
-        check(out.strip().isdigit(), "could not run %s: %r" % (line, out))
-        return int(out)
+        ran = wine.run("wine", r"C:\windows\system32\icacls.exe", "--run", line)
+        check(ran.stdout.strip().isdigit(), "could not run %s: %r" % (line, ran.stdout))
+        if int(ran.stdout) and ran.stderr:
+            print("%s: wine said\n%s" % (line, ran.stderr.decode(errors="replace")))
+        return int(ran.stdout)
     return run
 
 
