@@ -145,12 +145,13 @@ FunctionEnd
 !insertmacro EndPrograms ""
 !insertmacro EndPrograms "un."
 
-; Examines `path` (kind: folder, file, or program for the program folder); refuses it with the
-; helper's code and words, or fails when it is not there and `absent` is not ok. A tool that
-; could not be started at all ("error") is tried again, twice at most, here and for icacls.
-!macro Examine kind path absent
+; Runs the helper's `verb` (check or lock) on `path` (kind: folder, file, or program for the
+; program folder); refuses it with the helper's code and words, or fails when it is not there
+; and `absent` is not ok. A tool that could not be started at all ("error") is tried again,
+; twice at most, here and for icacls.
+!macro Helper verb kind path absent
   ${ForEach} $2 1 3 + 1
-    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" check ${kind} "${path}"'
+    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" ${verb} ${kind} "${path}"'
     Pop $0
     Pop $1
     ${IfThen} $0 != "error" ${|} ${Break} ${|}
@@ -160,12 +161,13 @@ FunctionEnd
   ${ElseIf} $0 != 0
     ${If} $0 < 20
     ${OrIf} $0 > 25
-      StrCpy $1 "${path} could not be examined ($0)."
+      StrCpy $1 "${path} could not be examined or locked ($0): $1"
       StrCpy $0 ${EXIT_FAILED}
     ${EndIf}
     !insertmacro Fail $0 "The installer refuses to grant rights here:$\r$\n$1"
   ${EndIf}
 !macroend
+!define Examine '!insertmacro Helper check'
 
 ; Runs icacls (from System32) with `arguments`; fails with EXIT_FAILED when it does.
 !macro Icacls arguments
@@ -180,15 +182,15 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; Locks the folder `path` that the installer made or examined: owner Administrators, inherited
-; rights removed, SYSTEM and Administrators in full, Users read and execute, for the folder and
-; all it holds. /L acts on the path itself, never on what it could point to. Examined again
-; afterwards: from then on no one else may replace it.
-!macro LockFolder kind path
-  !insertmacro Examine ${kind} "${path}" no
+; Locks `path` (kind: folder, program or file), which the installer made or examined: the
+; helper opens it without following it, examines it through that handle and sets its owner
+; (Administrators) and rights on that very object, then examines what it holds, when no one
+; else can change it any more; icacls then sets the same by name and passes them on to what it
+; holds (/L: the path itself, never what it could point to). `rights` as icacls writes them.
+!macro Lock kind path rights
+  !insertmacro Helper lock ${kind} "${path}" no
   !insertmacro Icacls '"${path}" /setowner *S-1-5-32-544 /L /Q'
-  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${LOCKED} /L /Q'
-  !insertmacro Examine ${kind} "${path}" no
+  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${rights} /L /Q'
 !macroend
 
 Function .onInit
@@ -201,14 +203,14 @@ FunctionEnd
 
 Section "reskeeper"
   ; Everything the installer will grant rights on is examined before anything changes.
-  !insertmacro Examine program "$INSTDIR" ok
-  !insertmacro Examine folder "${SHARED}" ok
-  !insertmacro Examine folder "${SHARED}\Data" ok
-  !insertmacro Examine file "${SHARED}\Data\Pref.txt" ok
+  ${Examine} program "$INSTDIR" ok
+  ${Examine} folder "${SHARED}" ok
+  ${Examine} folder "${SHARED}\Data" ok
+  ${Examine} file "${SHARED}\Data\Pref.txt" ok
   Call EndPrograms
 
   CreateDirectory "$INSTDIR"
-  !insertmacro LockFolder program "$INSTDIR"
+  !insertmacro Lock program "$INSTDIR" "${LOCKED}"
   ClearErrors
   SetOutPath "$INSTDIR"
   File "/oname=reskeeper.exe" "${PROGRAM}"
@@ -229,9 +231,9 @@ Section "reskeeper"
   ; The shared folder and its Data folder, each locked before anything is made inside it; an
   ; install over an older version takes back the rights that version gave Users on Data.
   CreateDirectory "${SHARED}"
-  !insertmacro LockFolder folder "${SHARED}"
+  !insertmacro Lock folder "${SHARED}" "${LOCKED}"
   CreateDirectory "${SHARED}\Data"
-  !insertmacro LockFolder folder "${SHARED}\Data"
+  !insertmacro Lock folder "${SHARED}\Data" "${LOCKED}"
   ; The program never creates its file: an empty one is where it records users. One that
   ; exists holds their resolutions and stays as it is.
   ${IfNot} ${FileExists} "${SHARED}\Data\Pref.txt"
@@ -245,10 +247,7 @@ Section "reskeeper"
   ; Every user's program opens it for reading and writing, which needs every right of
   ; FILE_GENERIC_READ and FILE_GENERIC_WRITE, and nothing more: Users may not delete, rename
   ; or replace it, nor change its rights or owner.
-  !insertmacro Examine file "${SHARED}\Data\Pref.txt" no
-  !insertmacro Icacls '"${SHARED}\Data\Pref.txt" /setowner *S-1-5-32-544 /L /Q'
-  !insertmacro Icacls '"${SHARED}\Data\Pref.txt" /inheritance:r /grant:r ${SHARED_FILE} /L /Q'
-  !insertmacro Examine file "${SHARED}\Data\Pref.txt" no
+  !insertmacro Lock file "${SHARED}\Data\Pref.txt" "${SHARED_FILE}"
 
   ; The shortcut's working folder (the output path when it is made) is where the program looks
   ; for Data\Pref.txt.

@@ -1,6 +1,6 @@
 /* The installer's helper, run elevated from the setup's plug-ins folder: it examines a path
- * before the installer grants rights on it, ends running programs by name, and starts a program
- * as the desktop's own user. It changes no file and no right itself.
+ * before the installer grants rights on it and locks it, ends running programs by name, and
+ * starts a program as the desktop's own user.
  *
  *   setuphelper check folder|file|program PATH
  *       0 PATH is there and safe; 1 it is not there (for `program`, its parent is safe);
@@ -10,6 +10,9 @@
  *       where a folder belongs or the other way round, 25 an ancestor lets others move it
  *       away; 3 it could not be examined. A line for the administrator goes to stdout
  *       (UTF-16), naming the path at fault.
+ *   setuphelper lock folder|file|program PATH
+ *       the same examination of PATH, which must be there, and on the object examined its owner
+ *       and rights (see lock()); the same codes.
  *   setuphelper end NAME...      ends every process whose image is named NAME; 0 when none is
  *                                left, 1 when one stays.
  *   setuphelper same-user        0 when the desktop's shell runs as this process's user.
@@ -127,18 +130,11 @@ static BOOL othersMay(PACL dacl, DWORD rights) {
   return FALSE;
 }
 
-/* Examines the object at PATH: what it is, its links, its owner; `rights` (when not 0) must be
- * given to no one but the trusted accounts. Gives SAFE, ABSENT or a fault, said on stdout. */
-static int examine(const wchar_t *path, BOOL folder, DWORD rights,
-                   BY_HANDLE_FILE_INFORMATION *info) {
-  HANDLE h = openItself(path);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-      return ABSENT;
-    say(L"cannot be examined", path);
-    return UNKNOWN;
-  }
+/* Examines the object open in `h` (PATH itself, never what it points to): what it is, its
+ * links, its owner; `rights` (when not 0) must be given to no one but the trusted accounts.
+ * Gives SAFE or a fault, said on stdout. */
+static int examineOpen(HANDLE h, const wchar_t *path, BOOL folder, DWORD rights,
+                       BY_HANDLE_FILE_INFORMATION *info) {
   PSID owner = NULL;
   PACL dacl = NULL;
   PSECURITY_DESCRIPTOR sd = NULL;
@@ -168,6 +164,21 @@ static int examine(const wchar_t *path, BOOL folder, DWORD rights,
     result = MOVABLE;
   }
   LocalFree(sd);
+  return result;
+}
+
+/* Examines the object at PATH; gives ABSENT when there is none. */
+static int examine(const wchar_t *path, BOOL folder, DWORD rights,
+                   BY_HANDLE_FILE_INFORMATION *info) {
+  HANDLE h = openItself(path);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return ABSENT;
+    say(L"cannot be examined", path);
+    return UNKNOWN;
+  }
+  int result = examineOpen(h, path, folder, rights, info);
   CloseHandle(h);
   return result;
 }
@@ -246,9 +257,11 @@ static int examineAncestors(const wchar_t *path) {
   return SAFE;
 }
 
+static const wchar_t *const PROGRAM_FILES[] = {
+  L"reskeeper.exe", L"uninstall.exe", L"uninstall.dat", L"reskeeperctl.exe",
+  L"reskeeper-settings.exe", NULL};
+
 static int check(const wchar_t *kind, const wchar_t *path) {
-  static const wchar_t *const programFiles[] = {
-    L"reskeeper.exe", L"uninstall.exe", L"uninstall.dat", L"reskeeperctl.exe", L"reskeeper-settings.exe", NULL};
   BOOL program = !wcscmp(kind, L"program");
   BOOL folder = program || !wcscmp(kind, L"folder");
   if (program) {
@@ -259,7 +272,48 @@ static int check(const wchar_t *kind, const wchar_t *path) {
   BY_HANDLE_FILE_INFORMATION info;
   int result = examine(path, folder, 0, &info);
   if (result == SAFE && folder)
-    result = examineTree(path, 0, program ? programFiles : NULL);
+    result = examineTree(path, 0, program ? PROGRAM_FILES : NULL);
+  return result;
+}
+
+/* Locks PATH as examined: opened without following it and without letting anyone delete or
+ * rename it meanwhile, examined through that handle, then given its owner (Administrators) and
+ * its rights, inheritance removed, on that very object, without passing them on to what it
+ * holds; which is examined afterwards, when no one but administrators can change it any more.
+ * icacls then sets the same rights by name, passing them on. */
+static int lock(const wchar_t *kind, const wchar_t *path) {
+  BOOL program = !wcscmp(kind, L"program");
+  BOOL folder = program || !wcscmp(kind, L"folder");
+  const wchar_t *rights =
+      folder ? L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+             : L"O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)";
+  if (program) {
+    int result = examineAncestors(path);
+    if (result != SAFE)
+      return result;
+  }
+  HANDLE h = CreateFileW(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    say(L"cannot be opened to set its rights", path);
+    return UNKNOWN;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  PSECURITY_DESCRIPTOR sd = NULL;
+  int result = examineOpen(h, path, folder, 0, &info);
+  if (result == SAFE &&
+      (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rights, SDDL_REVISION_1, &sd,
+                                                             NULL) ||
+       !SetKernelObjectSecurity(h, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                       DACL_SECURITY_INFORMATION, sd))) {
+    say(L"cannot be given its owner and rights", path);
+    result = UNKNOWN;
+  }
+  LocalFree(sd);
+  CloseHandle(h);
+  if (result == SAFE && folder)
+    result = examineTree(path, 0, program ? PROGRAM_FILES : NULL);
   return result;
 }
 
@@ -463,9 +517,12 @@ int wmain(int argc, wchar_t **argv) {
   if (systemOnly)
     systemOnly(0x800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
   self = tokenUser(GetCurrentProcess());
-  if (argc == 4 && !wcscmp(argv[1], L"check") &&
-      (!wcscmp(argv[2], L"folder") || !wcscmp(argv[2], L"file") || !wcscmp(argv[2], L"program")))
+  BOOL kind = argc == 4 && (!wcscmp(argv[2], L"folder") || !wcscmp(argv[2], L"file") ||
+                            !wcscmp(argv[2], L"program"));
+  if (kind && !wcscmp(argv[1], L"check"))
     return check(argv[2], argv[3]);
+  if (kind && !wcscmp(argv[1], L"lock"))
+    return lock(argv[2], argv[3]);
   if (argc >= 3 && !wcscmp(argv[1], L"end"))
     return end(argc - 2, argv + 2);
   if (argc == 2 && !wcscmp(argv[1], L"same-user"))
