@@ -1,11 +1,19 @@
 ; The Windows installer of reskeeper, for all users of a machine: the program in
-; %ProgramFiles%\reskeeper, the shared Data\Pref.txt in %ProgramData%\reskeeper that every user
-; may write, and a shortcut in the all-users Startup folder that starts the program there at
-; every logon. Built by CMake (target `installer`), which defines VERSION, PROGRAM and OUTFILE.
-; Silent with /S, both the installer and the uninstaller.
+; %ProgramFiles%\reskeeper (or wherever /D= puts it), the shared Data\Pref.txt in
+; %ProgramData%\reskeeper, and a shortcut in the all-users Startup folder that starts the program
+; there at every logon. Built by CMake (target `installer`), which defines VERSION, PROGRAM,
+; HELPER (setuphelper.exe), ICON and OUTFILE; CTL and SETTINGS (the programs for people) and
+; SIGN_SCRIPT (signs the uninstaller and the setup) when it has them. Silent with /S, both the
+; installer and the uninstaller; every exit code is in the README's table.
+;
+; Rights: only Administrators and SYSTEM may change the program folder, %ProgramData%\reskeeper
+; and its Data folder; Users read them. Users may read and write the bytes of Pref.txt, nothing
+; more. The installer follows no link or junction it did not make: every path it grants rights
+; on is examined first, and a folder is locked (owner Administrators, inherited rights removed)
+; before anything is created or granted inside it.
 
-!ifndef VERSION | PROGRAM | OUTFILE
-  !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe) and OUTFILE"
+!ifndef VERSION | PROGRAM | HELPER | ICON | OUTFILE
+  !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe), HELPER, ICON and OUTFILE"
 !endif
 !ifndef TARGET
   !define TARGET amd64-unicode
@@ -16,16 +24,38 @@ Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 ManifestDPIAware true
+AllowSkipFiles off
+
+!ifdef SIGN_SCRIPT
+  !uninstfinalize '"${CMAKE}" "-DRESKEEPER_SIGN_INPUT=%1" -P "${SIGN_SCRIPT}"' = 0
+  !finalize '"${CMAKE}" "-DRESKEEPER_SIGN_INPUT=%1" -P "${SIGN_SCRIPT}"' = 0
+!endif
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\reskeeper"
+!define PRODUCT_KEY "Software\reskeeper"
 !define STARTUP_LINK "$SMSTARTUP\reskeeper.lnk"
+!define SETTINGS_LINK "$SMPROGRAMS\reskeeper Settings.lnk"
 ; $APPDATA is %ProgramData% once the shell folders are the all-users ones.
 !define SHARED "$APPDATA\reskeeper"
+!define PROGRAMS "reskeeper.exe reskeeperctl.exe reskeeper-settings.exe"
+
+; Exit codes (the README's table).
+!define EXIT_FAILED 1603        ; could not complete; running it again repairs
+!define EXIT_RETRY 1618         ; another setup runs, or a reskeeper program would not end
+!define EXIT_UNSUPPORTED 1633   ; 32-bit Windows
+!define EXIT_NOT_ADMIN 740      ; ERROR_ELEVATION_REQUIRED
+!define EXIT_RESTART 3010       ; done; the uninstaller's own file goes at the next restart
+; 20 to 25: a path was refused (setuphelper's codes); nothing was changed.
+
+; Rights as icacls writes them, by SID so that they read the same in every language.
+!define LOCKED '*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
+!define SHARED_FILE '*S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:(R,W)'
 
 Name "reskeeper ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\reskeeper"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "reskeeper ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
 VIFileVersion "${VERSION}.0"
@@ -41,24 +71,42 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) the reskeeper developers"
 !include FileFunc.nsh
 !include MUI2.nsh
 
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start reskeeper now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartForDesktopUser
+!ifdef SETTINGS
+  !define MUI_FINISHPAGE_SHOWREADME
+  !define MUI_FINISHPAGE_SHOWREADME_TEXT "Open reskeeper Settings"
+  !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+  !define MUI_FINISHPAGE_SHOWREADME_FUNCTION OpenSettingsForDesktopUser
+!endif
 
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowFinish
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Ends the installer or uninstaller with `code` after saying `text`.
+!macro Fail code text
+  MessageBox MB_ICONSTOP "${text}" /SD IDOK
+  SetErrorLevel ${code}
+  Abort
+!macroend
+
 ; Both the installer and the uninstaller refuse 32-bit Windows (which only a 32-bit installer
-; stub lives to see; a 64-bit one is refused by Windows itself) and users who are no
-; administrators, and work on the all-users folders and the 64-bit registry.
+; stub lives to see; a 64-bit one is refused by Windows itself), users who are no
+; administrators, and a second setup at the same time; they work on the all-users folders and
+; the 64-bit registry, and bring the helper along.
 !macro Prepare
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "reskeeper needs a 64-bit edition of Windows." /SD IDOK
-    SetErrorLevel 1
+    SetErrorLevel ${EXIT_UNSUPPORTED}
     Quit
   ${EndIf}
   UserInfo::GetAccountType
@@ -66,36 +114,84 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) the reskeeper developers"
   ${If} $0 != "admin"
     MessageBox MB_ICONSTOP "reskeeper is installed for all users: this needs an administrator." \
       /SD IDOK
-    SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+    SetErrorLevel ${EXIT_NOT_ADMIN}
+    Quit
+  ${EndIf}
+  System::Call 'kernel32::CreateMutexW(p 0, i 1, w "Global\reskeeper-setup") p .r1 ?e'
+  Pop $0
+  ${If} $0 == 183 ; ERROR_ALREADY_EXISTS
+    MessageBox MB_ICONSTOP "Another reskeeper setup is running." /SD IDOK
+    SetErrorLevel ${EXIT_RETRY}
     Quit
   ${EndIf}
   SetShellVarContext all
   SetRegView 64
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\setuphelper.exe" "${HELPER}"
 !macroend
 
-; Ends every running reskeeper.exe, whoever runs it (its file cannot be replaced or removed
-; while it runs), and removes $INSTDIR\reskeeper.exe. Aborts when the file stays.
-!macro EndProgram un
-Function ${un}EndProgram
-  DetailPrint "Ending reskeeper.exe where it runs"
-  nsExec::ExecToLog '"$SYSDIR\taskkill.exe" /F /IM reskeeper.exe'
+; Ends every running reskeeper program, whoever runs it (a file cannot be replaced or removed
+; while it runs).
+!macro EndPrograms un
+Function ${un}EndPrograms
+  DetailPrint "Ending the reskeeper programs where they run"
+  nsExec::ExecToLog '"$PLUGINSDIR\setuphelper.exe" end ${PROGRAMS}'
   Pop $0
-  ; An ended process lets go of its file a moment later.
-  ${ForEach} $1 1 40 + 1
-    Delete "$INSTDIR\reskeeper.exe"
-    ${IfNot} ${FileExists} "$INSTDIR\reskeeper.exe"
-      ${Break}
-    ${EndIf}
-    Sleep 250
-  ${Next}
-  ${If} ${FileExists} "$INSTDIR\reskeeper.exe"
-    MessageBox MB_ICONSTOP "$INSTDIR\reskeeper.exe is in use and cannot be replaced." /SD IDOK
-    Abort
+  ${If} $0 != 0
+    !insertmacro Fail ${EXIT_RETRY} "A reskeeper program is running and could not be ended."
   ${EndIf}
 FunctionEnd
 !macroend
-!insertmacro EndProgram ""
-!insertmacro EndProgram "un."
+!insertmacro EndPrograms ""
+!insertmacro EndPrograms "un."
+
+; Runs the helper's `verb` (check or lock) on `path` (kind: folder, file, or program for the
+; program folder); refuses it with the helper's code and words, or fails when it is not there
+; and `absent` is not ok. A tool that could not be started at all ("error") is tried again,
+; twice at most, here and for icacls.
+!macro Helper verb kind path absent
+  ${ForEach} $2 1 3 + 1
+    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" ${verb} ${kind} "${path}"'
+    Pop $0
+    Pop $1
+    ${IfThen} $0 != "error" ${|} ${Break} ${|}
+  ${Next}
+  ${If} $0 == 1
+  ${AndIf} "${absent}" == "ok"
+  ${ElseIf} $0 != 0
+    ${If} $0 < 20
+    ${OrIf} $0 > 25
+      StrCpy $1 "${path} could not be examined or locked ($0): $1"
+      StrCpy $0 ${EXIT_FAILED}
+    ${EndIf}
+    !insertmacro Fail $0 "The installer refuses to grant rights here:$\r$\n$1"
+  ${EndIf}
+!macroend
+!define Examine '!insertmacro Helper check'
+
+; Runs icacls (from System32) with `arguments`; fails with EXIT_FAILED when it does.
+!macro Icacls arguments
+  ${ForEach} $2 1 3 + 1
+    nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
+    Pop $0
+    ${IfThen} $0 != "error" ${|} ${Break} ${|}
+  ${Next}
+  ${If} $0 != 0
+    StrCpy $1 `${arguments}`
+    !insertmacro Fail ${EXIT_FAILED} "Could not set the rights: icacls $1 gave $0."
+  ${EndIf}
+!macroend
+
+; Locks `path` (kind: folder, program or file), which the installer made or examined: the
+; helper opens it without following it, examines it through that handle and sets its owner
+; (Administrators) and rights on that very object, then examines what it holds, when no one
+; else can change it any more; icacls then sets the same by name and passes them on to what it
+; holds (/L: the path itself, never what it could point to). `rights` as icacls writes them.
+!macro Lock kind path rights
+  !insertmacro Helper lock ${kind} "${path}" no
+  !insertmacro Icacls '"${path}" /setowner *S-1-5-32-544 /L /Q'
+  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${rights} /L /Q'
+!macroend
 
 Function .onInit
   !insertmacro Prepare
@@ -106,66 +202,142 @@ Function un.onInit
 FunctionEnd
 
 Section "reskeeper"
-  Call EndProgram
+  ; Everything the installer will grant rights on is examined before anything changes.
+  ${Examine} program "$INSTDIR" ok
+  ${Examine} folder "${SHARED}" ok
+  ${Examine} folder "${SHARED}\Data" ok
+  ${Examine} file "${SHARED}\Data\Pref.txt" ok
+  Call EndPrograms
+
+  CreateDirectory "$INSTDIR"
+  !insertmacro Lock program "$INSTDIR" "${LOCKED}"
+  ClearErrors
   SetOutPath "$INSTDIR"
   File "/oname=reskeeper.exe" "${PROGRAM}"
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+!ifdef CTL
+  File "/oname=reskeeperctl.exe" "${CTL}"
+!endif
+!ifdef SETTINGS
+  File "/oname=reskeeper-settings.exe" "${SETTINGS}"
+!endif
+  ; The registered uninstall command (uninstall.exe, the helper) runs a copy of the uninstaller
+  ; (uninstall.dat) from a temporary folder and returns when it is done.
+  File "/oname=uninstall.exe" "${HELPER}"
+  WriteUninstaller "$INSTDIR\uninstall.dat"
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
+  ${EndIf}
 
+  ; The shared folder and its Data folder, each locked before anything is made inside it; an
+  ; install over an older version takes back the rights that version gave Users on Data.
+  CreateDirectory "${SHARED}"
+  !insertmacro Lock folder "${SHARED}" "${LOCKED}"
+  CreateDirectory "${SHARED}\Data"
+  !insertmacro Lock folder "${SHARED}\Data" "${LOCKED}"
   ; The program never creates its file: an empty one is where it records users. One that
   ; exists holds their resolutions and stays as it is.
-  CreateDirectory "${SHARED}\Data"
   ${IfNot} ${FileExists} "${SHARED}\Data\Pref.txt"
     ClearErrors
     FileOpen $0 "${SHARED}\Data\Pref.txt" w
     FileClose $0
     ${If} ${Errors}
-      MessageBox MB_ICONSTOP "Could not create ${SHARED}\Data\Pref.txt." /SD IDOK
-      Abort
+      !insertmacro Fail ${EXIT_FAILED} "Could not create ${SHARED}\Data\Pref.txt."
     ${EndIf}
   ${EndIf}
-  ; Every user's program writes the shared file: Users (by its SID, which reads the same in
-  ; every language of Windows) may modify the folder and what it holds, inherited by files that
-  ; inherit, the existing Pref.txt among them.
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${SHARED}\Data" /grant *S-1-5-32-545:(OI)(CI)M'
-  Pop $0
-  ${If} $0 != 0
-    MessageBox MB_ICONEXCLAMATION "Could not let all users write ${SHARED}\Data (icacls: $0): \
-      only administrators' resolutions will be recorded." /SD IDOK
-    SetErrorLevel 1
-  ${EndIf}
+  ; Every user's program opens it for reading and writing, which needs every right of
+  ; FILE_GENERIC_READ and FILE_GENERIC_WRITE, and nothing more: Users may not delete, rename
+  ; or replace it, nor change its rights or owner.
+  !insertmacro Lock file "${SHARED}\Data\Pref.txt" "${SHARED_FILE}"
 
   ; The shortcut's working folder (the output path when it is made) is where the program looks
   ; for Data\Pref.txt.
+  ClearErrors
   SetOutPath "${SHARED}"
-  CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper.exe" "" "" "" SW_SHOWNORMAL "" \
-    "Keeps a screen resolution per user"
+  CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper.exe" "" "$INSTDIR\reskeeper.exe" 0 \
+    SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+!ifdef SETTINGS
+  SetOutPath "$INSTDIR"
+  CreateShortCut "${SETTINGS_LINK}" "$INSTDIR\reskeeper-settings.exe" "" \
+    "$INSTDIR\reskeeper-settings.exe" 0 SW_SHOWNORMAL "" "Sets your screen resolution for reskeeper"
+!endif
 
+  ; Registered last: an install that stopped half-way is not in Apps & Features.
+  WriteRegStr HKLM "${PRODUCT_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${PRODUCT_KEY}" "DataFolder" "${SHARED}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\reskeeper.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\reskeeper.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_FAILED} "Could not make the shortcut or the registration."
+  ${EndIf}
 SectionEnd
 
-; The Finish page's offer: the installer runs elevated, so it asks the desktop's shell to open
-; the Startup shortcut, which starts the program as the user who is logged on, unelevated, in
-; the shortcut's working folder.
-Function StartForDesktopUser
-  Exec '"$WINDIR\explorer.exe" "${STARTUP_LINK}"'
+; The Finish page offers to start the programs only where they would start as the person at
+; the desktop: when this installer runs as that person (elevated by consent, not with another
+; account's password). Otherwise the program starts at each user's next logon.
+Function ShowFinish
+  nsExec::Exec '"$PLUGINSDIR\setuphelper.exe" same-user'
+  Pop $0
+  ${If} $0 != 0
+    SendMessage $mui.FinishPage.Run ${BM_SETCHECK} ${BST_UNCHECKED} 0
+    ShowWindow $mui.FinishPage.Run ${SW_HIDE}
+!ifdef SETTINGS
+    SendMessage $mui.FinishPage.ShowReadme ${BM_SETCHECK} ${BST_UNCHECKED} 0
+    ShowWindow $mui.FinishPage.ShowReadme ${SW_HIDE}
+!endif
+    SendMessage $mui.FinishPage.Text ${WM_SETTEXT} 0 \
+      "STR:reskeeper is installed. It starts at each user's next logon."
+  ${EndIf}
 FunctionEnd
 
-; Removes the program, the uninstaller, the shortcut and the registration; the users' file and
-; its folder in %ProgramData% stay.
+; Starts FILE in FOLDER through the desktop's shell, as the desktop's user, unelevated.
+!macro StartForDesktopUser file folder
+  nsExec::Exec '"$PLUGINSDIR\setuphelper.exe" start "${file}" "${folder}"'
+  Pop $0
+  ${If} $0 != 0
+    MessageBox MB_ICONINFORMATION "Could not start ${file} for you: reskeeper starts at your \
+      next logon." /SD IDOK
+  ${EndIf}
+!macroend
+
+Function StartForDesktopUser
+  !insertmacro StartForDesktopUser "$INSTDIR\reskeeper.exe" "${SHARED}"
+FunctionEnd
+
+!ifdef SETTINGS
+Function OpenSettingsForDesktopUser
+  !insertmacro StartForDesktopUser "$INSTDIR\reskeeper-settings.exe" "$INSTDIR"
+FunctionEnd
+!endif
+
+; Removes the programs, the shortcuts, the registration and the uninstaller; the users' file and
+; its folder in %ProgramData% stay. Run by uninstall.exe, which exits with this code (or with
+; 3010 when its own file, on another drive than the temporary folder, goes at the next restart).
 Section "Uninstall"
-  Call un.EndProgram
+  Call un.EndPrograms
+  ClearErrors
+  Delete "$INSTDIR\reskeeper.exe"
+  Delete "$INSTDIR\reskeeperctl.exe"
+  Delete "$INSTDIR\reskeeper-settings.exe"
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_RETRY} "A reskeeper program in $INSTDIR is in use."
+  ${EndIf}
   Delete "${STARTUP_LINK}"
+  Delete "${SETTINGS_LINK}"
+  DeleteRegKey HKLM "${PRODUCT_KEY}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  ; uninstall.exe, which started this copy of uninstall.dat and waits for it, removes itself
+  ; and the folder once this ends.
+  Delete "$INSTDIR\uninstall.dat"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
