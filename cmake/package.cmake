@@ -1,7 +1,9 @@
-# Packaging: on Windows, a ZIP to unpack into a folder of its own, holding reskeeper.exe beside
-# a Data folder with an empty Pref.txt, the file the program reads and writes in its current
-# folder.
+# Packaging. On Linux, the Debian package (package_deb.cmake). On Windows, a ZIP to unpack
+# into a folder of its own, holding reskeeper.exe beside a Data folder with an empty Pref.txt,
+# the file the program reads and writes in its current folder; the setup, the Windows
+# Installer package and the winget manifests.
 if(NOT WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/package_deb.cmake)
   return()
 endif()
 

@@ -8,7 +8,7 @@ DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis
-  wixl msitools python3-yaml lintian dpkg-dev fakeroot
+  wixl msitools python3-yaml lintian dpkg-dev file
   clang libclang-rt-14-dev util-linux procps python3)
 BENCH_PACKAGES=("${BUILD_PACKAGES[@]}" libbenchmark-dev)
 
