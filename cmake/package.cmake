@@ -49,7 +49,9 @@ else()
 endif()
 
 # ---- Packages for deploying to many machines ----------------------------------------------
-include(${PROJECT_SOURCE_DIR}/cmake/signing.cmake OPTIONAL)
+if(NOT COMMAND reskeeper_sign_file_command)
+  include(${PROJECT_SOURCE_DIR}/cmake/signing.cmake OPTIONAL)
+endif()
 
 # The programs every Windows package installs, in one place: the keeper, and the programs for
 # people where this tree has them.
@@ -88,12 +90,10 @@ endif()
 if(EXISTS ${RESKEEPER_ICON})
   list(APPEND msi_inputs -DICON=${RESKEEPER_ICON})
 endif()
+# With signing on, the MSI is signed like the setup (COMMAND ... or nothing).
 set(msi_sign)
 if(COMMAND reskeeper_sign_file_command)
-  reskeeper_sign_file_command(sign_msi ${RESKEEPER_MSI})
-  if(sign_msi)
-    set(msi_sign COMMAND ${sign_msi})
-  endif()
+  reskeeper_sign_file_command(msi_sign ${RESKEEPER_MSI})
 endif()
 if(RESKEEPER_WIXL AND RESKEEPER_MSIBUILD)
   add_custom_command(OUTPUT ${RESKEEPER_MSI}

@@ -67,7 +67,13 @@ file(WRITE "${WORK}/MsiLockPermissionsEx.idt"
 # only where there is none, and no repair, upgrade or uninstall touches it; its folders stay.
 # Custom action types: 34 a program in a folder, 2 a program stored in the package; 64 its
 # exit status ignored, 1024 deferred, 2048 as SYSTEM (not impersonating the user).
+# A running program's file can be neither replaced nor removed: every program of the package
+# ends first, whoever runs it, as with the setup (taskkill fails when none runs: ignored). In
+# a major upgrade the older version, removed first, ends them with its own copy of the action.
 set(end_keepers "\"[System64Folder]taskkill.exe\" /F /IM reskeeper.exe")
+if(CTL)
+  string(APPEND end_keepers " /IM reskeeperctl.exe")
+endif()
 if(SETTINGS)
   string(APPEND end_keepers " /IM reskeeper-settings.exe")
 endif()
