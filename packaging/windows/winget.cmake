@@ -83,7 +83,7 @@ ManifestType: installer
 ManifestVersion: ${schema}
 ")
 
-file(WRITE ${OUTPUT}/${id}.locale.en-US.yaml "${header}.defaultLocale.${schema}.schema.json
+file(WRITE ${OUTPUT}/${id}.locale.en-US.yaml "${header}.defaultlocale.${schema}.schema.json
 
 PackageIdentifier: ${id}
 PackageVersion: ${VERSION}

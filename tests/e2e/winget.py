@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The winget manifests the windows build writes: the fields winget requires in each file,
-one package and version throughout, and installers that are the built files (their SHA-256,
-the MSI's product code, the silent switches, machine scope).
+"""The winget manifests of the windows build: the fields winget requires in each file and its
+schema line, one package and version throughout, and installers that are the built files
+(SHA-256, the MSI's product code, silent switches, machine scope).
 
-    winget.py MANIFEST_FOLDER BUILD_FOLDER VERSION    (77: not built yet)"""
+    winget.py MANIFEST_FOLDER BUILD_FOLDER VERSION    (77: not written yet)"""
 
 import hashlib
 import os
@@ -13,15 +13,10 @@ import sys
 
 import yaml
 
-REQUIRED = {
-    "version": {"PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
-                "ManifestVersion"},
-    "installer": {"PackageIdentifier", "PackageVersion", "Installers", "ManifestType",
-                  "ManifestVersion"},
-    "defaultLocale": {"PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
-                      "PackageName", "License", "ShortDescription", "ManifestType",
-                      "ManifestVersion"},
-}
+BASE = {"PackageIdentifier", "PackageVersion", "ManifestType", "ManifestVersion"}
+REQUIRED = {"version": BASE | {"DefaultLocale"}, "installer": BASE | {"Installers"},
+            "defaultLocale": BASE | {"PackageLocale", "Publisher", "PackageName", "License",
+                                     "ShortDescription"}}
 SILENT = {"nullsoft": "/S", "msi": "/qn"}
 
 
@@ -29,43 +24,32 @@ def main(folder, build, version):
     if not os.path.isdir(folder):
         print("SKIPPED: %s is not written yet" % folder)
         return 77
-    problems = []
-    manifests = {}
+    problems, manifests = [], {}
     for name in sorted(os.listdir(folder)):
         text = open(os.path.join(folder, name), encoding="utf-8").read()
         manifest = yaml.safe_load(text)
         kind = manifest.get("ManifestType")
         manifests[kind] = manifest
-        missing = REQUIRED.get(kind, {"ManifestType"}) - manifest.keys()
         schema = re.match(r"# yaml-language-server: \$schema=https://aka\.ms/winget-manifest\."
                           r"(\w+)\.([\d.]+)\.schema\.json\n", text)
-        if missing or not schema or schema.groups() != (kind, manifest["ManifestVersion"]):
-            problems.append("%s: missing %s, schema line %s" % (name, missing, schema))
-        if (manifest.get("PackageIdentifier"), manifest.get("PackageVersion")) != (
-                "reskeeper.reskeeper", version):
-            problems.append("%s: another package or version" % name)
-    if manifests.keys() != REQUIRED.keys():
-        problems.append("manifests: %s" % sorted(manifests))
-    installer = manifests.get("installer", {})
-    kinds = []
-    for entry in installer.get("Installers", []):
-        kind = entry.get("InstallerType")
-        kinds.append(kind)
-        path = os.path.join(build, entry["InstallerUrl"].rsplit("/", 1)[-1])
-        digest = hashlib.sha256(open(path, "rb").read()).hexdigest() if os.path.isfile(
-            path) else None
-        if entry.get("InstallerSha256", "").lower() != digest:
-            problems.append("%s: the SHA-256 is not that of %s" % (kind, path))
-        if entry.get("InstallerSwitches", {}).get("Silent") != SILENT.get(kind):
-            problems.append("%s: silent switch %s" % (kind, entry.get("InstallerSwitches")))
-        if kind == "msi":
-            properties = subprocess.run(["msiinfo", "export", path, "Property"],
-                                        capture_output=True, text=True).stdout
-            code = re.search(r"^ProductCode\t(\S+)$", properties, re.M)
-            if not code or entry.get("ProductCode") != code[1]:
-                problems.append("msi: ProductCode %s" % entry.get("ProductCode"))
-    if sorted(kinds) != ["msi", "nullsoft"] or installer.get("Scope") != "machine":
-        problems.append("installers %s, scope %s" % (kinds, installer.get("Scope")))
+        if (REQUIRED.get(kind, {""}) - manifest.keys() or not schema or
+                schema.groups() != (kind.lower(), manifest["ManifestVersion"]) or
+                (manifest["PackageIdentifier"], manifest["PackageVersion"]) !=
+                ("reskeeper.reskeeper", version)):
+            problems.append("%s: fields %s, schema line %s" % (name, sorted(manifest), schema))
+    installers = manifests.get("installer", {})
+    for entry in installers.get("Installers", []):
+        kind, path = entry["InstallerType"], os.path.join(build, entry["InstallerUrl"][
+            entry["InstallerUrl"].rindex("/") + 1:])
+        digest = hashlib.sha256(open(path, "rb").read()).hexdigest().upper()
+        code = subprocess.run(["msiinfo", "export", path, "Property"], capture_output=True,
+                              text=True).stdout if kind == "msi" else ""
+        if (entry["InstallerSha256"] != digest or entry["InstallerSwitches"]["Silent"] !=
+                SILENT[kind] or entry.get("ProductCode", "") not in code):
+            problems.append("%s: %s" % (kind, entry))
+    if manifests.keys() != REQUIRED.keys() or installers.get("Scope") != "machine" or sorted(
+            e["InstallerType"] for e in installers.get("Installers", [])) != ["msi", "nullsoft"]:
+        problems.append("manifests %s, installers %s" % (sorted(manifests), installers))
     print("\n".join(problems) or "PASS winget")
     return 1 if problems else 0
 
