@@ -4,39 +4,19 @@
 set(deb ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(docdir share/doc/reskeeper)
 
-# The programs besides the keeper, where this tree has them, and their manual pages.
-set(RESKEEPER_LINUX_PROGRAMS reskeeper)
-if(TARGET reskeeperctl)
-  list(APPEND RESKEEPER_LINUX_PROGRAMS reskeeperctl)
-endif()
+# The programs for people, where this tree has them, with their manual pages (their own
+# folder may install them too: the same files). CPack's pre-build script compresses the pages
+# and the changelog.
 set(manuals ${deb}/reskeeper.1)
-if(TARGET reskeeperctl AND EXISTS ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
-  list(APPEND manuals ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
-endif()
 if(TARGET reskeeperctl)
   install(TARGETS reskeeperctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-
-# Debian wants manual pages and the changelog compressed, reproducibly (gzip -9n).
-find_program(RESKEEPER_GZIP gzip)
-set(compressed)
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/deb)
-foreach(source ${manuals} ${deb}/changelog)
-  get_filename_component(name ${source} NAME)
-  if(name STREQUAL "changelog")
-    set(name changelog.Debian)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
+    list(APPEND manuals ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
   endif()
-  set(output ${CMAKE_BINARY_DIR}/deb/${name}.gz)
-  add_custom_command(OUTPUT ${output}
-    COMMAND ${RESKEEPER_GZIP} -9nc ${source} > ${output}
-    DEPENDS ${source} VERBATIM)
-  list(APPEND compressed ${output})
-endforeach()
-add_custom_target(deb_files ALL DEPENDS ${compressed})
-list(FILTER compressed INCLUDE REGEX "\\.1\\.gz$")
-install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_BINARY_DIR}/deb/changelog.Debian.gz ${deb}/copyright
-        DESTINATION ${docdir})
+endif()
+install(FILES ${manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${deb}/changelog DESTINATION ${docdir} RENAME changelog.Debian)
+install(FILES ${deb}/copyright DESTINATION ${docdir})
 install(PROGRAMS ${deb}/reskeeper-session DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/reskeeper)
 install(FILES ${deb}/reskeeper.desktop DESTINATION /etc/xdg/autostart)
 install(FILES ${deb}/lintian-overrides DESTINATION share/lintian/overrides RENAME reskeeper)
@@ -64,4 +44,5 @@ The package starts it at the start of every user's X11 desktop session, in
 ~/.local/share/reskeeper; it does nothing in a Wayland session.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${deb}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${deb}/compress.cmake)
 include(CPack)

@@ -53,11 +53,9 @@ def scenario(wine, msi, old_msi, program, version, work):
     log = msiexec("/i", windows_path(old_msi))
     link = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", log, re.M)[1] + "reskeeper.lnk"
     check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
-    values = query(r"HKLM\Software\reskeeper")
-    for name, value in (("InstallLocation", r"C:\Program Files\reskeeper"),
-                        ("DataFolder", r"C:\ProgramData\reskeeper")):
-        check(re.search(r"%s\s+REG_SZ\s+%s\s*$" % (name, re.escape(value)), values, re.M),
-              "registered:\n" + values)
+    values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
+    check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
+          r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values, "registered: " + values)
     # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
     user = wine.run("wine", "cmd", "/c", "echo", "%USERNAME%").stdout.strip()
     start()
