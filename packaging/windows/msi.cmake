@@ -82,6 +82,8 @@ run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.
   -q "UPDATE `File` SET `Version` = '${VERSION}.0' WHERE `File` = 'ReskeeperExe'"
   -q "UPDATE `Component` SET `Attributes` = 400 WHERE `Component` = 'Preferences'"
   -q "UPDATE `Component` SET `Attributes` = 272 WHERE `Component` = 'Shared' OR `Component` = 'Data'"
+  # HKLM\Software\reskeeper goes as a whole at uninstall, as with the setup ('-': the key).
+  -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('ProductKey', 2, 'Software\\reskeeper', '-', 'Registration')"
   # Apps & Features shows the program folder, as the setup's entry does (51: set a property).
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[ProgramFiles64Folder]reskeeper')"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"

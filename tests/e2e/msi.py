@@ -79,8 +79,8 @@ def scenario(wine, msi, old_msi, program, version, work):
     start()
     msiexec("/x", dict(table(msi, "Property"))["ProductCode"])
     left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)]
-    check(not left and "InstallLocation" not in query(r"HKLM\Software\reskeeper") and
-          read(prefs) == edited, "uninstalled: %s left, Pref.txt holds %r" % (left, read(prefs)))
+    check(not left and wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode
+          and read(prefs) == edited, "uninstalled: %s left, Pref.txt holds %r" % (left, read(prefs)))
 
 
 def main(msi, program, version, prefix, script, helper):
