@@ -47,6 +47,14 @@ def scenario(wine, msi, old_msi, program, version, work):
         wine.start(wine.prefix, "start", link)
         check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
 
+    # A Pref.txt planted as a second name of another file: refused before anything is granted.
+    os.makedirs(os.path.dirname(prefs))
+    with open(os.path.join(work, "other"), "wb") as f:
+        f.write(b"another file")
+    os.link(os.path.join(work, "other"), prefs)
+    check(wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode and
+          read(prefs) == b"another file", "a hard-linked Pref.txt was taken")
+    shutil.rmtree(unix(r"C:\ProgramData\reskeeper"))
     e2e.set_mode(1280, 1024)
     # With ALLUSERS=1 Windows puts StartupFolder in the all-users Start menu; wine keeps its
     # user's: the shortcut is where the package's StartupFolder is.
