@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The MSI in a fresh wine prefix: its rights table; a silent install of an older version built
-here, started through its Startup shortcut; a major upgrade to this build's package over the
-running program, keeping an edited Pref.txt; the silent uninstall, keeping the file.
-
+"""The MSI in a fresh wine prefix: rights table, a planted Pref.txt refused, an older version's
+install started through its shortcut, a major upgrade over it, the uninstall; Pref.txt kept.
     xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
 
 import os
@@ -20,7 +18,6 @@ FOLDER = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 RIGHTS = {("ProgramFolder", "CreateFolder", FOLDER), ("SharedFolder", "CreateFolder", FOLDER),
           ("DataFolder", "CreateFolder", FOLDER),
           ("PrefTxt", "File", "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)")}
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 def table(msi, name):
@@ -49,8 +46,7 @@ def scenario(wine, msi, old_msi, program, version, work):
 
     # A Pref.txt planted as a second name of another file: refused before anything is granted.
     os.makedirs(os.path.dirname(prefs))
-    with open(os.path.join(work, "other"), "wb") as f:
-        f.write(b"another file")
+    open(os.path.join(work, "other"), "wb").write(b"another file")
     os.link(os.path.join(work, "other"), prefs)
     check(wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode and
           read(prefs) == b"another file", "a hard-linked Pref.txt was taken")
@@ -71,24 +67,25 @@ def scenario(wine, msi, old_msi, program, version, work):
           read(prefs))
     edited = group(user, 1024, 768) + b"; edited by hand\r\n"
     for _ in range(5):  # made again when a pass writes over it what it read before
-        with open(prefs, "wb") as f:
-            f.write(edited)
+        open(prefs, "wb").write(edited)
         if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
             break
 
     msiexec("/i", windows_path(msi))
-    check(read(exe) == read(program) and not running() and read(prefs) == edited,
-          "upgraded: %s running, Pref.txt holds %r" % (running(), read(prefs)))
-    entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", block, re.M))
-               for block in query(UNINSTALL, "/s").split("HKEY_")]
+    check(read(exe) == read(program) and not running() and read(prefs) == edited, "upgraded: "
+          "%s running, Pref.txt holds %r" % (running(), read(prefs)))
+    apps = query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
+    entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", b, re.M))
+               for b in apps.split("HKEY_")]
     versions = [e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "reskeeper"]
     check(versions == [version], "Apps & Features lists %s" % versions)
 
     start()
     msiexec("/x", dict(table(msi, "Property"))["ProductCode"])
-    left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)]
-    check(not left and wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode
-          and read(prefs) == edited, "uninstalled: %s left, Pref.txt holds %r" % (left, read(prefs)))
+    left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)] + [
+        "the key"] * (not wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode)
+    check(not left and read(prefs) == edited, "uninstalled: %s left, Pref.txt: %r" % (left,
+                                                                                read(prefs)))
 
 
 def main(msi, program, version, prefix, script, helper):
@@ -108,10 +105,9 @@ def main(msi, program, version, prefix, script, helper):
     with open(old_program, "wb") as f:
         f.write(data[:fixed + 8] + struct.pack("<4I", 9, 0, 9, 0) + data[fixed + 24:])
     old_msi = os.path.join(work, "reskeeper-0.9.0.msi")
-    built = subprocess.run(["cmake", "-DVERSION=0.9.0", "-DOUTPUT=" + old_msi,
-                            "-DPROGRAM=" + old_program, "-DHELPER=" + helper,
-                            "-DWORK=" + os.path.join(work, "build"), "-P", script],
-                           capture_output=True, text=True)
+    built = subprocess.run(["cmake", "-DVERSION=0.9.0", "-DOUTPUT=" + old_msi, "-DPROGRAM=" +
+                            old_program, "-DHELPER=" + helper, "-DWORK=" + work + "/build", "-P",
+                            script], capture_output=True, text=True)
     check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
     wine = WineSession(os.path.abspath(prefix))
     try:

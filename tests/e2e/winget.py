@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The winget manifests of the windows build: the fields winget requires in each file and its
-schema line, one package and version throughout, and installers that are the built files
-(SHA-256, the MSI's product code, silent switches, machine scope).
-
+"""The winget manifests: required fields and schema line, one package and version, installers
+that are the built files (SHA-256, product code, silent switches, machine scope).
     winget.py MANIFEST_FOLDER BUILD_FOLDER VERSION    (77: not written yet)"""
 
 import hashlib
