@@ -81,6 +81,7 @@ find_program(RESKEEPER_MSIBUILD msibuild)
 set(RESKEEPER_MSI ${CMAKE_BINARY_DIR}/reskeeper-${PROJECT_VERSION}.msi)
 set(msi_script ${PROJECT_SOURCE_DIR}/packaging/windows/msi.cmake)
 set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper>)
+set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs)
 if(TARGET reskeeperctl)
   list(APPEND msi_inputs -DCTL=$<TARGET_FILE:reskeeperctl>)
 endif()
@@ -89,6 +90,7 @@ if(TARGET reskeeper_settings)
 endif()
 if(EXISTS ${RESKEEPER_ICON})
   list(APPEND msi_inputs -DICON=${RESKEEPER_ICON})
+  list(APPEND msi_files ${RESKEEPER_ICON})
 endif()
 # With signing on, the MSI is signed like the setup (COMMAND ... or nothing).
 set(msi_sign)
@@ -102,8 +104,7 @@ if(RESKEEPER_WIXL AND RESKEEPER_MSIBUILD)
             -DWORK=${CMAKE_BINARY_DIR}/msi -DWIXL=${RESKEEPER_WIXL}
             -DMSIBUILD=${RESKEEPER_MSIBUILD} -P ${msi_script}
     ${msi_sign}
-    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} reskeeper_shared_folder ${msi_script}
-            ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs
+    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} reskeeper_shared_folder ${msi_script} ${msi_files}
     COMMENT "Building the Windows Installer package reskeeper-${PROJECT_VERSION}.msi"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${RESKEEPER_MSI})
