@@ -78,8 +78,9 @@ if(SETTINGS)
   string(APPEND end_keepers " /IM reskeeper-settings.exe")
 endif()
 run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.idt
-  # The version resource of reskeeper.exe, so that a repair compares versions as Windows does.
-  -q "UPDATE `File` SET `Version` = '${VERSION}.0' WHERE `File` = 'ReskeeperExe'"
+  # The programs' version resources (wixl does not read them), so that Windows Installer
+  # compares versions as it does for any program.
+  -q "UPDATE `File` SET `Version` = '${VERSION}.0' WHERE `File` <> 'PrefTxt'"
   -q "UPDATE `Component` SET `Attributes` = 400 WHERE `Component` = 'Preferences'"
   -q "UPDATE `Component` SET `Attributes` = 272 WHERE `Component` = 'Shared' OR `Component` = 'Data'"
   # HKLM\Software\reskeeper goes as a whole at uninstall, as with the setup ('-': the key).
