@@ -1,7 +1,9 @@
-# Packaging: on Windows, a ZIP to unpack into a folder of its own, holding reskeeper.exe beside
-# a Data folder with an empty Pref.txt, the file the program reads and writes in its current
-# folder.
+# Packaging. On Linux, the Debian package (package_deb.cmake). On Windows, a ZIP to unpack
+# into a folder of its own, holding reskeeper.exe beside a Data folder with an empty Pref.txt,
+# the file the program reads and writes in its current folder; the setup, the Windows
+# Installer package and the winget manifests.
 if(NOT WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/package_deb.cmake)
   return()
 endif()
 
@@ -72,4 +74,90 @@ else()
   add_custom_target(installer
     COMMAND ${CMAKE_COMMAND} -E echo "makensis not found: apt-get install nsis"
     COMMAND ${CMAKE_COMMAND} -E false)
+endif()
+
+# ---- Packages for deploying to many machines ----------------------------------------------
+if(NOT COMMAND reskeeper_sign_file_command)
+  include(${PROJECT_SOURCE_DIR}/cmake/signing.cmake OPTIONAL)
+endif()
+
+# The programs every Windows package installs, in one place: the keeper, and the programs for
+# people where this tree has them.
+set(RESKEEPER_WINDOWS_PROGRAMS reskeeper)
+foreach(target reskeeperctl reskeeper_settings)
+  if(TARGET ${target})
+    list(APPEND RESKEEPER_WINDOWS_PROGRAMS ${target})
+  endif()
+endforeach()
+set(RESKEEPER_ICON ${PROJECT_SOURCE_DIR}/platform/reskeeper.ico)
+
+# Makes the shared folder safe before the MSI writes into it; stored in the package, not
+# installed.
+add_executable(reskeeper_shared_folder packaging/windows/shared_folder.c)
+set_target_properties(reskeeper_shared_folder PROPERTIES OUTPUT_NAME reskeeper-shared-folder)
+target_compile_options(reskeeper_shared_folder PRIVATE -municode)
+target_link_options(reskeeper_shared_folder PRIVATE -municode -static -s)
+target_link_libraries(reskeeper_shared_folder PRIVATE advapi32)
+if(COMMAND reskeeper_sign_target)
+  reskeeper_sign_target(reskeeper_shared_folder)
+endif()
+
+# The Windows Installer package (msitools' wixl and msibuild):
+# build/windows/reskeeper-<version>.msi, part of the build when msitools are there.
+find_program(RESKEEPER_WIXL wixl)
+find_program(RESKEEPER_MSIBUILD msibuild)
+set(RESKEEPER_MSI ${CMAKE_BINARY_DIR}/reskeeper-${PROJECT_VERSION}.msi)
+set(msi_script ${PROJECT_SOURCE_DIR}/packaging/windows/msi.cmake)
+set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper>)
+set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs)
+if(TARGET reskeeperctl)
+  list(APPEND msi_inputs -DCTL=$<TARGET_FILE:reskeeperctl>)
+endif()
+if(TARGET reskeeper_settings)
+  list(APPEND msi_inputs -DSETTINGS=$<TARGET_FILE:reskeeper_settings>)
+endif()
+if(EXISTS ${RESKEEPER_ICON})
+  list(APPEND msi_inputs -DICON=${RESKEEPER_ICON})
+  list(APPEND msi_files ${RESKEEPER_ICON})
+endif()
+# With signing on, the MSI is signed like the setup (COMMAND ... or nothing).
+set(msi_sign)
+if(COMMAND reskeeper_sign_file_command)
+  reskeeper_sign_file_command(msi_sign ${RESKEEPER_MSI})
+endif()
+if(RESKEEPER_WIXL AND RESKEEPER_MSIBUILD)
+  add_custom_command(OUTPUT ${RESKEEPER_MSI}
+    COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DOUTPUT=${RESKEEPER_MSI}
+            ${msi_inputs} -DHELPER=$<TARGET_FILE:reskeeper_shared_folder>
+            -DWORK=${CMAKE_BINARY_DIR}/msi -DWIXL=${RESKEEPER_WIXL}
+            -DMSIBUILD=${RESKEEPER_MSIBUILD} -P ${msi_script}
+    ${msi_sign}
+    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} reskeeper_shared_folder ${msi_script} ${msi_files}
+    COMMENT "Building the Windows Installer package reskeeper-${PROJECT_VERSION}.msi"
+    VERBATIM)
+  add_custom_target(msi ALL DEPENDS ${RESKEEPER_MSI})
+else()
+  add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -E echo "wixl or msibuild not found: apt-get install wixl msitools"
+    COMMAND ${CMAKE_COMMAND} -E false)
+endif()
+
+# The winget manifest set of the release, beside the two installers it names:
+# build/windows/winget/manifests/r/reskeeper/reskeeper/<version>/.
+set(RESKEEPER_RELEASE_URL "https://example.org/reskeeper/${PROJECT_VERSION}" CACHE STRING
+    "Where the release's installers are published (the winget manifest's InstallerUrl)")
+set(RESKEEPER_LICENSE "Proprietary" CACHE STRING "The license named in the winget manifest")
+find_program(RESKEEPER_MSIINFO msiinfo)
+set(RESKEEPER_WINGET ${CMAKE_BINARY_DIR}/winget/manifests/r/reskeeper/reskeeper/${PROJECT_VERSION})
+set(winget_script ${PROJECT_SOURCE_DIR}/packaging/windows/winget.cmake)
+if(RESKEEPER_MAKENSIS AND RESKEEPER_WIXL AND RESKEEPER_MSIBUILD AND RESKEEPER_MSIINFO)
+  add_custom_command(OUTPUT ${RESKEEPER_WINGET}/reskeeper.reskeeper.installer.yaml
+    COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSETUP=${RESKEEPER_INSTALLER}
+            -DMSI=${RESKEEPER_MSI} -DURL=${RESKEEPER_RELEASE_URL} -DLICENSE=${RESKEEPER_LICENSE}
+            -DOUTPUT=${RESKEEPER_WINGET} -DMSIINFO=${RESKEEPER_MSIINFO} -P ${winget_script}
+    DEPENDS ${RESKEEPER_INSTALLER} ${RESKEEPER_MSI} ${winget_script}
+    COMMENT "Writing the winget manifests of reskeeper ${PROJECT_VERSION}"
+    VERBATIM)
+  add_custom_target(winget ALL DEPENDS ${RESKEEPER_WINGET}/reskeeper.reskeeper.installer.yaml)
+  add_dependencies(winget installer msi)
 endif()

@@ -9,6 +9,8 @@ TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis
   osslsigncode openssl
+  wixl msitools python3-yaml lintian dpkg-dev file
+  xdotool imagemagick
   clang libclang-rt-14-dev util-linux procps python3)
 BENCH_PACKAGES=("${BUILD_PACKAGES[@]}" libbenchmark-dev)
 

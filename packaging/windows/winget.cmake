@@ -1,0 +1,107 @@
+# Writes the winget manifest set of a release: cmake -P winget.cmake with VERSION, SETUP
+# (reskeeper-setup.exe), MSI (reskeeper-<version>.msi), URL (where the two are published),
+# LICENSE, OUTPUT (the folder to write into), and MSIINFO.
+# The files follow the layout of the community repository: manifests/r/reskeeper/reskeeper/
+# <version>/ with the version, installer and default-locale manifests.
+foreach(required VERSION SETUP MSI URL LICENSE OUTPUT MSIINFO)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "winget.cmake: define ${required}")
+  endif()
+endforeach()
+
+set(id reskeeper.reskeeper)
+# The schema the community repository accepts now.
+set(schema 1.12.0)
+set(header "# yaml-language-server: $schema=https://aka.ms/winget-manifest")
+
+file(SHA256 ${SETUP} setup_sha)
+file(SHA256 ${MSI} msi_sha)
+string(TOUPPER "${setup_sha}" setup_sha)
+string(TOUPPER "${msi_sha}" msi_sha)
+# The package's own product and upgrade codes, as Windows registers them.
+execute_process(COMMAND ${MSIINFO} export ${MSI} Property OUTPUT_VARIABLE properties
+                RESULT_VARIABLE status)
+string(REGEX MATCH "ProductCode\t({[0-9A-F-]+})" found "${properties}")
+set(product_code "${CMAKE_MATCH_1}")
+string(REGEX MATCH "UpgradeCode\t({[0-9A-F-]+})" found "${properties}")
+set(upgrade_code "${CMAKE_MATCH_1}")
+if(NOT status EQUAL 0 OR NOT product_code OR NOT upgrade_code)
+  message(FATAL_ERROR "winget.cmake: no ProductCode and UpgradeCode in ${MSI}")
+endif()
+get_filename_component(setup_name ${SETUP} NAME)
+get_filename_component(msi_name ${MSI} NAME)
+
+file(REMOVE_RECURSE ${OUTPUT})
+file(WRITE ${OUTPUT}/${id}.yaml "${header}.version.${schema}.schema.json
+
+PackageIdentifier: ${id}
+PackageVersion: ${VERSION}
+DefaultLocale: en-US
+ManifestType: version
+ManifestVersion: ${schema}
+")
+
+# Both install for every user and need an administrator; Windows 7 SP1 is the oldest they run
+# on. winget passes the silent switches; the setup's exit codes are its own.
+file(WRITE ${OUTPUT}/${id}.installer.yaml "${header}.installer.${schema}.schema.json
+
+PackageIdentifier: ${id}
+PackageVersion: ${VERSION}
+MinimumOSVersion: 6.1.7601.0
+Scope: machine
+InstallModes:
+- silent
+UpgradeBehavior: install
+ElevationRequirement: elevatesSelf
+Installers:
+- Architecture: x64
+  InstallerType: nullsoft
+  InstallerUrl: ${URL}/${setup_name}
+  InstallerSha256: ${setup_sha}
+  InstallerSwitches:
+    Silent: /S
+    SilentWithProgress: /S
+  AppsAndFeaturesEntries:
+  - DisplayName: reskeeper
+    Publisher: reskeeper
+    DisplayVersion: ${VERSION}
+- Architecture: x64
+  InstallerType: msi
+  InstallerUrl: ${URL}/${msi_name}
+  InstallerSha256: ${msi_sha}
+  InstallerSwitches:
+    Silent: /qn
+    SilentWithProgress: /qb!
+  ProductCode: '${product_code}'
+  AppsAndFeaturesEntries:
+  - DisplayName: reskeeper
+    Publisher: reskeeper
+    DisplayVersion: ${VERSION}
+    ProductCode: '${product_code}'
+    UpgradeCode: '${upgrade_code}'
+ManifestType: installer
+ManifestVersion: ${schema}
+")
+
+file(WRITE ${OUTPUT}/${id}.locale.en-US.yaml "${header}.defaultlocale.${schema}.schema.json
+
+PackageIdentifier: ${id}
+PackageVersion: ${VERSION}
+PackageLocale: en-US
+Publisher: reskeeper
+PackageName: reskeeper
+License: ${LICENSE}
+ShortDescription: Keeps a screen resolution per user
+Description: >-
+  A small background program for shared PCs that switches the primary display to each user's
+  stored resolution at logon and records a first-time user's present one, in one file that
+  every user of the machine shares.
+Tags:
+- display
+- resolution
+- screen
+# The publisher fills in where this release's notes are, e.g.
+# ReleaseNotesUrl: https://example.org/reskeeper/releases/${VERSION}
+ManifestType: defaultLocale
+ManifestVersion: ${schema}
+")

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""The MSI in a fresh wine prefix: rights table, a planted Pref.txt refused, an older version's
+install started through its shortcut, a major upgrade over it, the uninstall; Pref.txt kept.
+    xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+import e2e
+from e2e import check, wait_until
+from scenarios import SKIPPED, WineSession, group, windows_path
+
+FOLDER = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+RIGHTS = {("ProgramFolder", "CreateFolder", FOLDER), ("SharedFolder", "CreateFolder", FOLDER),
+          ("DataFolder", "CreateFolder", FOLDER),
+          ("PrefTxt", "File", "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)")}
+
+
+def table(msi, name):
+    out = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, text=True)
+    return [tuple(line.split("\t")) for line in out.stdout.splitlines()[3:]]
+
+
+def scenario(wine, msi, old_msi, program, version, work):
+    unix = lambda path: os.path.join(wine.prefix, "drive_c", *path.rstrip("\\").split("\\")[1:])
+    exe = unix(r"C:\Program Files\reskeeper\reskeeper.exe")
+    prefs = unix(r"C:\ProgramData\reskeeper\Data\Pref.txt")
+    read = lambda path: open(path, "rb").read() if os.path.isfile(path) else None
+    running = lambda: [line for _, line in wine.unix_processes() if "reskeeper.exe" in line]
+    query = lambda *key: wine.run("wine", "reg", "query", *key).stdout.decode(errors="replace")
+
+    def msiexec(*argv):
+        log = os.path.join(work, "msiexec.log")
+        done = wine.run("wine", "msiexec", *argv, "/qn", "/l*v", windows_path(log))
+        text = open(log, errors="replace").read()
+        check(done.returncode == 0, "msiexec %s: %d\n%s" % (argv, done.returncode, text[-3000:]))
+        return text
+
+    def start():
+        wine.start(wine.prefix, "start", link)
+        check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
+
+    # A Pref.txt planted as a second name of another file: refused before anything is granted.
+    os.makedirs(os.path.dirname(prefs))
+    open(os.path.join(work, "other"), "wb").write(b"another file")
+    os.link(os.path.join(work, "other"), prefs)
+    check(wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode and
+          read(prefs) == b"another file", "a hard-linked Pref.txt was taken")
+    shutil.rmtree(unix(r"C:\ProgramData\reskeeper"))
+    e2e.set_mode(1280, 1024)
+    # With ALLUSERS=1 Windows puts StartupFolder in the all-users Start menu; wine keeps its
+    # user's: the shortcut is where the package's StartupFolder is.
+    log = msiexec("/i", windows_path(old_msi))
+    link = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", log, re.M)[1] + "reskeeper.lnk"
+    check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
+    values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
+    check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
+          r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values, "registered: " + values)
+    # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
+    user = wine.run("wine", "cmd", "/c", "echo", "%USERNAME%").stdout.strip()
+    start()
+    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40), "Pref.txt holds %r" %
+          read(prefs))
+    edited = group(user, 1024, 768) + b"; edited by hand\r\n"
+    for _ in range(5):  # made again when a pass writes over it what it read before
+        open(prefs, "wb").write(edited)
+        if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
+            break
+
+    msiexec("/i", windows_path(msi))
+    check(read(exe) == read(program) and not running() and read(prefs) == edited, "upgraded: "
+          "%s running, Pref.txt holds %r" % (running(), read(prefs)))
+    apps = query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
+    entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", b, re.M))
+               for b in apps.split("HKEY_")]
+    versions = [e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "reskeeper"]
+    check(versions == [version], "Apps & Features lists %s" % versions)
+
+    start()
+    msiexec("/x", dict(table(msi, "Property"))["ProductCode"])
+    left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)] + [
+        "the key"] * (not wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode)
+    check(not left and read(prefs) == edited, "uninstalled: %s left, Pref.txt: %r" % (left,
+                                                                                read(prefs)))
+
+
+def main(msi, program, version, prefix, script, helper):
+    if not all(os.path.isfile(path) for path in (msi, program, helper)):
+        print("SKIPPED: %s, %s or %s is not built yet" % (msi, program, helper))
+        return SKIPPED
+    rights = {row[1:4] for row in table(msi, "MsiLockPermissionsEx")}
+    check(rights == RIGHTS, "the package's rights: %s" % rights)
+    work = os.path.dirname(os.path.abspath(prefix))
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(os.path.join(work, "old"))
+    # An older version whose program says 0.9.0.0 (VS_FIXEDFILEINFO): Windows Installer
+    # replaces a file only by a newer version.
+    data = open(program, "rb").read()
+    fixed = data.find(b"\xbd\x04\xef\xfe")
+    old_program = os.path.join(work, "old", "reskeeper.exe")
+    with open(old_program, "wb") as f:
+        f.write(data[:fixed + 8] + struct.pack("<4I", 9, 0, 9, 0) + data[fixed + 24:])
+    old_msi = os.path.join(work, "reskeeper-0.9.0.msi")
+    built = subprocess.run(["cmake", "-DVERSION=0.9.0", "-DOUTPUT=" + old_msi, "-DPROGRAM=" +
+                            old_program, "-DHELPER=" + helper, "-DWORK=" + work + "/build", "-P",
+                            script], capture_output=True, text=True)
+    check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
+    wine = WineSession(os.path.abspath(prefix))
+    try:
+        wine.prepare()
+        scenario(wine, os.path.abspath(msi), old_msi, program, version, work)
+    finally:
+        wine.stop()
+    print("PASS msi")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
