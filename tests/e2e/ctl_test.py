@@ -14,14 +14,11 @@ import json
 import os
 import shutil
 import sys
-import tempfile
-import time
-import traceback
 
 import e2e
 import scenarios
-from e2e import Failure, check, shown, wait_until
-from scenarios import LINUX, NOBODY, WINDOWS, Native, Scenario, Wine, group, windows_path
+from e2e import Failure, check, shown
+from scenarios import LINUX, NOBODY, WINDOWS, Wine, group, windows_path
 
 CASES = {}
 UNSET = None  # USERNAME not set
@@ -236,35 +233,13 @@ def windows_core(s, ctl):
 
 def run(name, program_path, ctl_path, wine_prefix):
     function, _ = CASES[name]
-    root = tempfile.mkdtemp(prefix="reskeeperctl-e2e.")
-    os.chmod(root, 0o755)
-    started = time.monotonic()
-    program = None
-    error = None
-    try:
-        if program_path.endswith(".exe"):
-            program = Wine(program_path, root, wine_prefix)
-        else:
-            program = Native(program_path, root)
-        print("---- %s: %s" % (name, " ".join(function.__doc__.split())))
-        s = Scenario(program, root)
+
+    def body(s):
         function(s, Ctl(s, ctl_path))
-    except Failure as failure:
-        error = str(failure) + "\n" + scenarios.program_logs(root)
-    except Exception:
-        error = traceback.format_exc()
-    finally:
-        if program is not None:
-            try:
-                program.stop()
-            except Failure as failure:
-                error = (error + "\n" if error else "") + str(failure)
-    e2e.report(name, started, error)
-    if error is None:
-        shutil.rmtree(root, ignore_errors=True)
-    else:
-        print("kept %s" % root)
-    return error is None
+
+    body.__doc__ = function.__doc__
+    return scenarios.run_in_fresh_folder(name, program_path, wine_prefix, body,
+                                         prefix="reskeeperctl-e2e.")
 
 
 def main():

@@ -927,9 +927,10 @@ def x_server_restart(s):
 # ---- Running them -------------------------------------------------------------------------
 
 
-def run(name, program_path, wine_prefix):
-    function, _ = SCENARIOS[name]
-    root = tempfile.mkdtemp(prefix="reskeeper-e2e.")
+def run_in_fresh_folder(name, program_path, wine_prefix, body, prefix="reskeeper-e2e."):
+    """Runs `body(scenario)` for the test `name` with the program at `program_path` (under wine
+    for an .exe) in a fresh folder, reports it, and removes the folder unless it failed."""
+    root = tempfile.mkdtemp(prefix=prefix)
     os.chmod(root, 0o755)
     started = time.monotonic()
     program = None
@@ -939,12 +940,12 @@ def run(name, program_path, wine_prefix):
             program = Wine(program_path, root, wine_prefix)
         else:
             program = Native(program_path, root)
-        print("---- %s: %s" % (name, " ".join(function.__doc__.split())))
+        print("---- %s: %s" % (name, " ".join(body.__doc__.split())))
         surroundings = Scenario(program, root)
-        function(surroundings)
-        check(program.running(), "the program ended during the scenario\n" + surroundings.logs())
+        body(surroundings)
+        check(program.running(), "the program ended during the test\n" + surroundings.logs())
     except Failure as failure:
-        error = str(failure)
+        error = str(failure) + "\n" + program_logs(root)
     except Exception:  # a broken harness is a failure too, with its trace
         error = traceback.format_exc()
     finally:
@@ -959,6 +960,11 @@ def run(name, program_path, wine_prefix):
     else:
         print("kept %s" % root)
     return error is None
+
+
+def run(name, program_path, wine_prefix):
+    function, _ = SCENARIOS[name]
+    return run_in_fresh_folder(name, program_path, wine_prefix, function)
 
 
 def main():
