@@ -29,8 +29,9 @@ include(CPack)
 # The installer (NSIS's makensis): build/windows/reskeeper-setup.exe, part of the build when
 # makensis is there. RESKEEPER_INSTALLER_TARGET picks the installer's own stub: the 64-bit one
 # that wine here runs, or x86-unicode, which still starts on 32-bit Windows to say it is refused.
-# It carries setuphelper.exe, which examines every path before rights are granted on it. The
-# programs for people go in beside the keeper when this build has them.
+# It carries setuphelper.exe, which examines every path before rights are granted on it (the
+# MSI carries it too, to prepare the shared folder by the same rules). The programs for people
+# go in beside the keeper when this build has them.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.rc.in
   ${CMAKE_BINARY_DIR}/setuphelper.rc @ONLY)
 add_executable(reskeeper_setuphelper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.c
@@ -91,17 +92,6 @@ foreach(target reskeeperctl reskeeper_settings)
 endforeach()
 set(RESKEEPER_ICON ${PROJECT_SOURCE_DIR}/platform/reskeeper.ico)
 
-# Makes the shared folder safe before the MSI writes into it; stored in the package, not
-# installed.
-add_executable(reskeeper_shared_folder packaging/windows/shared_folder.c)
-set_target_properties(reskeeper_shared_folder PROPERTIES OUTPUT_NAME reskeeper-shared-folder)
-target_compile_options(reskeeper_shared_folder PRIVATE -municode)
-target_link_options(reskeeper_shared_folder PRIVATE -municode -static -s)
-target_link_libraries(reskeeper_shared_folder PRIVATE advapi32)
-if(COMMAND reskeeper_sign_target)
-  reskeeper_sign_target(reskeeper_shared_folder)
-endif()
-
 # The Windows Installer package (msitools' wixl and msibuild):
 # build/windows/reskeeper-<version>.msi, part of the build when msitools are there.
 find_program(RESKEEPER_WIXL wixl)
@@ -128,11 +118,11 @@ endif()
 if(RESKEEPER_WIXL AND RESKEEPER_MSIBUILD)
   add_custom_command(OUTPUT ${RESKEEPER_MSI}
     COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DOUTPUT=${RESKEEPER_MSI}
-            ${msi_inputs} -DHELPER=$<TARGET_FILE:reskeeper_shared_folder>
+            ${msi_inputs} -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
             -DWORK=${CMAKE_BINARY_DIR}/msi -DWIXL=${RESKEEPER_WIXL}
             -DMSIBUILD=${RESKEEPER_MSIBUILD} -P ${msi_script}
     ${msi_sign}
-    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} reskeeper_shared_folder ${msi_script} ${msi_files}
+    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} reskeeper_setuphelper ${msi_script} ${msi_files}
     COMMENT "Building the Windows Installer package reskeeper-${PROJECT_VERSION}.msi"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${RESKEEPER_MSI})

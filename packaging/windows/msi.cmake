@@ -1,6 +1,6 @@
 # Builds the Windows Installer package: cmake -P msi.cmake with
-#   VERSION (x.y.z), OUTPUT (the .msi), PROGRAM (reskeeper.exe), HELPER
-#   (reskeeper-shared-folder.exe), WORK (a folder for intermediate files), and optionally CTL
+#   VERSION (x.y.z), OUTPUT (the .msi), PROGRAM (reskeeper.exe), HELPER (setuphelper.exe, the
+#   setup's helper), WORK (a folder for intermediate files), and optionally CTL
 #   (reskeeperctl.exe), SETTINGS (reskeeper-settings.exe), ICON (.ico), WIXL, MSIBUILD.
 # wixl makes the package from reskeeper.wxs; msibuild then adds what wixl cannot express.
 foreach(required VERSION OUTPUT PROGRAM HELPER WORK)
@@ -50,10 +50,11 @@ endfunction()
 file(REMOVE "${OUTPUT}")
 run(${WIXL} -a x64 ${defines} -o ${OUTPUT} ${CMAKE_CURRENT_LIST_DIR}/reskeeper.wxs)
 
-# The helper that prepares the shared folder, stored in the package, not installed.
-configure_file(${HELPER} ${WORK}/Binary/SharedFolderExe.ibd COPYONLY)
+# The setup's helper, which prepares the shared folder by the setup's own rules; stored in the
+# package, not installed.
+configure_file(${HELPER} ${WORK}/Binary/SetupHelperExe.ibd COPYONLY)
 file(WRITE "${WORK}/Binary.idt"
-  "Name\tData\ns72\tv0\nBinary\tName\nSharedFolderExe\tSharedFolderExe.ibd\n")
+  "Name\tData\ns72\tv0\nBinary\tName\nSetupHelperExe\tSetupHelperExe.ibd\n")
 file(WRITE "${WORK}/MsiLockPermissionsEx.idt"
   "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
   "s72\ts72\ts32\tS0\tS255\n"
@@ -89,8 +90,9 @@ run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[ProgramFiles64Folder]reskeeper')"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('EndKeepers', 3170, 'System64Folder', '${end_keepers}')"
-  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('PrepareSharedFolder', 3074, 'SharedFolderExe', '\"[CommonAppDataFolder]reskeeper\"')"
+  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('PrepareSharedFolder', 3074, 'SetupHelperExe', 'shared \"[CommonAppDataFolder]reskeeper\"')"
   # Inside the transaction, before anything is removed or created: on install, repair and
-  # uninstall the programs end; on install and repair the shared folder is made safe.
+  # uninstall the programs end; on install and repair the shared folder is made safe (the
+  # helper's `shared`: any code but 0 fails the install, before anything is granted).
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('EndKeepers', 1501)"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('PrepareSharedFolder', 'NOT REMOVE~=\"ALL\"', 1502)")

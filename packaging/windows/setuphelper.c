@@ -1,6 +1,7 @@
-/* The installer's helper, run elevated from the setup's plug-ins folder: it examines a path
- * before the installer grants rights on it and locks it, ends running programs by name, and
- * starts a program as the desktop's own user.
+/* The installers' helper, run elevated from the setup's plug-ins folder, and as SYSTEM by the
+ * Windows Installer package (stored in it, not installed): it examines a path before the
+ * installer grants rights on it and locks it, prepares the shared folder, ends running
+ * programs by name, and starts a program as the desktop's own user.
  *
  *   setuphelper check folder|file|program PATH
  *       0 PATH is there and safe; 1 it is not there (for `program`, its parent is safe);
@@ -13,6 +14,8 @@
  *   setuphelper lock folder|file|program PATH
  *       the same examination of PATH, which must be there, and on the object examined its owner
  *       and rights (see lock()); the same codes.
+ *   setuphelper shared FOLDER    prepares the shared folder FOLDER (see shared()): its Data
+ *                                folder and Pref.txt are locked as `lock` does; the same codes.
  *   setuphelper end NAME...      ends every process whose image is named NAME; 0 when none is
  *                                left, 1 when one stays.
  *   setuphelper same-user        0 when the desktop's shell runs as this process's user.
@@ -276,6 +279,12 @@ static int check(const wchar_t *kind, const wchar_t *path) {
   return result;
 }
 
+/* Administrators and SYSTEM own and control every folder and file the installers make; Users
+ * read and execute the folders, and read and write the bytes of Pref.txt, nothing more. */
+static const wchar_t FOLDER_RIGHTS[] =
+    L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+static const wchar_t FILE_RIGHTS[] = L"O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)";
+
 /* Locks PATH as examined: opened without following it and without letting anyone delete or
  * rename it meanwhile, examined through that handle, then given its owner (Administrators) and
  * its rights, inheritance removed, on that very object, without passing them on to what it
@@ -284,9 +293,7 @@ static int check(const wchar_t *kind, const wchar_t *path) {
 static int lock(const wchar_t *kind, const wchar_t *path) {
   BOOL program = !wcscmp(kind, L"program");
   BOOL folder = program || !wcscmp(kind, L"folder");
-  const wchar_t *rights =
-      folder ? L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-             : L"O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)";
+  const wchar_t *rights = folder ? FOLDER_RIGHTS : FILE_RIGHTS;
   if (program) {
     int result = examineAncestors(path);
     if (result != SAFE)
@@ -315,6 +322,56 @@ static int lock(const wchar_t *kind, const wchar_t *path) {
   if (result == SAFE && folder)
     result = examineTree(path, 0, program ? PROGRAM_FILES : NULL);
   return result;
+}
+
+/* Makes the folder PATH with its final rights, so that no one else can place anything in it
+ * meanwhile; one that is there already (or anything else by that name) is for lock() to
+ * examine. */
+static int makeFolder(const wchar_t *path) {
+  SECURITY_ATTRIBUTES attributes = {.nLength = sizeof attributes};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          FOLDER_RIGHTS, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, NULL)) {
+    say(L"cannot be given its rights", path);
+    return UNKNOWN;
+  }
+  BOOL made = CreateDirectoryW(path, &attributes);
+  DWORD error = GetLastError();
+  LocalFree(attributes.lpSecurityDescriptor);
+  if (!made && error != ERROR_ALREADY_EXISTS) {
+    say(L"cannot be created", path);
+    return UNKNOWN;
+  }
+  return SAFE;
+}
+
+/* The shared folder FOLDER (%ProgramData%\reskeeper) and its Data folder, outside in: each made
+ * with its final rights where missing, then locked as examined, so that nothing can be placed
+ * in it afterwards but by administrators; then an existing Data\Pref.txt, whose content stays,
+ * locked as a file. Nothing a user could have planted there beforehand (a link or junction,
+ * something of their own, a Pref.txt with further names) is taken over: the same codes as
+ * lock. The Windows Installer package runs this before it creates or grants anything there. */
+static int shared(const wchar_t *folder) {
+  wchar_t data[MAX_PATH * 2], preferences[MAX_PATH * 2];
+  if (wcslen(folder) >= MAX_PATH) {
+    say(L"is too long", folder);
+    return KIND;
+  }
+  _snwprintf(data, MAX_PATH * 2, L"%ls\\Data", folder);
+  data[MAX_PATH * 2 - 1] = 0;
+  _snwprintf(preferences, MAX_PATH * 2, L"%ls\\Pref.txt", data);
+  preferences[MAX_PATH * 2 - 1] = 0;
+  const wchar_t *const folders[] = {folder, data};
+  for (int i = 0; i < 2; i++) {
+    int result = makeFolder(folders[i]);
+    if (result == SAFE)
+      result = lock(L"folder", folders[i]);
+    if (result != SAFE)
+      return result;
+  }
+  if (GetFileAttributesW(preferences) == INVALID_FILE_ATTRIBUTES &&
+      GetLastError() == ERROR_FILE_NOT_FOUND)
+    return SAFE;
+  return lock(L"file", preferences);
 }
 
 /* Administrators may end other users' programs only with the debug privilege enabled. */
@@ -523,6 +580,8 @@ int wmain(int argc, wchar_t **argv) {
     return check(argv[2], argv[3]);
   if (kind && !wcscmp(argv[1], L"lock"))
     return lock(argv[2], argv[3]);
+  if (argc == 3 && !wcscmp(argv[1], L"shared"))
+    return shared(argv[2]);
   if (argc >= 3 && !wcscmp(argv[1], L"end"))
     return end(argc - 2, argv + 2);
   if (argc == 2 && !wcscmp(argv[1], L"same-user"))

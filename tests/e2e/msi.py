@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The MSI in a fresh wine prefix: rights table, a planted Pref.txt refused, an older version's
-install started through its shortcut, a major upgrade over it, the uninstall; Pref.txt kept.
+"""The MSI in a fresh wine prefix: rights table, a planted shared folder or Pref.txt refused,
+an older version's install started through its shortcut, a major upgrade over it, the
+uninstall; Pref.txt kept. HELPER is setuphelper.exe, which the package carries.
     xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
 
 import os
@@ -25,7 +26,7 @@ def table(msi, name):
     return [tuple(line.split("\t")) for line in out.stdout.splitlines()[3:]]
 
 
-def scenario(wine, msi, old_msi, program, version, work):
+def scenario(wine, msi, old_msi, program, helper, version, work):
     unix = lambda path: os.path.join(wine.prefix, "drive_c", *path.rstrip("\\").split("\\")[1:])
     exe = unix(r"C:\Program Files\reskeeper\reskeeper.exe")
     prefs = unix(r"C:\ProgramData\reskeeper\Data\Pref.txt")
@@ -44,13 +45,25 @@ def scenario(wine, msi, old_msi, program, version, work):
         wine.start(wine.prefix, "start", link)
         check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
 
-    # A Pref.txt planted as a second name of another file: refused before anything is granted.
-    os.makedirs(os.path.dirname(prefs))
-    open(os.path.join(work, "other"), "wb").write(b"another file")
-    os.link(os.path.join(work, "other"), prefs)
-    check(wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode and
-          read(prefs) == b"another file", "a hard-linked Pref.txt was taken")
-    shutil.rmtree(unix(r"C:\ProgramData\reskeeper"))
+    # What a user could have planted beforehand: the install fails (Windows says 1603, wine
+    # 1627) before anything is granted; the helper's own code says why.
+    shared, outside = unix(r"C:\ProgramData\reskeeper"), os.path.join(work, "outside")
+    os.makedirs(os.path.join(outside, "Data"))
+    open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
+    planted = [("the shared folder linked elsewhere", 20, lambda: os.symlink(outside, shared)),
+               ("Pref.txt a hard link to another file", 22,
+                lambda: (os.makedirs(os.path.dirname(prefs)),
+                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
+    for name, refused, plant in planted:
+        plant()
+        code = wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode
+        said = wine.run("wine", windows_path(helper), "shared", r"C:\ProgramData\reskeeper")
+        check(code and said.returncode == refused and os.listdir(outside) == ["Data"] and
+              os.listdir(os.path.join(outside, "Data")) == ["Pref.txt"] and
+              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file" and
+              not os.path.exists(exe), "%s: msiexec exit %d, helper %d %r" % (
+                  name, code, said.returncode, said.stdout.decode("utf-16-le", "replace")))
+        os.remove(shared) if os.path.islink(shared) else shutil.rmtree(shared)
     e2e.set_mode(1280, 1024)
     # With ALLUSERS=1 Windows puts StartupFolder in the all-users Start menu; wine keeps its
     # user's: the shortcut is where the package's StartupFolder is.
@@ -112,7 +125,8 @@ def main(msi, program, version, prefix, script, helper):
     wine = WineSession(os.path.abspath(prefix))
     try:
         wine.prepare()
-        scenario(wine, os.path.abspath(msi), old_msi, program, version, work)
+        scenario(wine, os.path.abspath(msi), old_msi, program, os.path.abspath(helper), version,
+                 work)
     finally:
         wine.stop()
     print("PASS msi")
