@@ -145,8 +145,8 @@ FunctionEnd
 !insertmacro EndPrograms ""
 !insertmacro EndPrograms "un."
 
-; Runs the helper's `verb` (check or lock) on `path` (kind: folder, file, or program for the
-; program folder); refuses it with the helper's code and words, or fails when it is not there
+; Runs the helper's `verb` (check or lock; or shared, with no kind) on `path` (kind: folder,
+; file, or program for the program folder); refuses it with the helper's code and words, or fails when it is not there
 ; and `absent` is not ok. A tool that could not be started at all ("error") is tried again,
 ; twice at most, here and for icacls.
 !macro Helper verb kind path absent
@@ -182,15 +182,21 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Sets the owner (Administrators) and `rights` (as icacls writes them) of `path`, which the
+; helper has locked, by name, and passes them on to what it holds (/L: the path itself, never
+; what it could point to).
+!macro SetRights path rights
+  !insertmacro Icacls '"${path}" /setowner *S-1-5-32-544 /L /Q'
+  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${rights} /L /Q'
+!macroend
+
 ; Locks `path` (kind: folder, program or file), which the installer made or examined: the
 ; helper opens it without following it, examines it through that handle and sets its owner
 ; (Administrators) and rights on that very object, then examines what it holds, when no one
-; else can change it any more; icacls then sets the same by name and passes them on to what it
-; holds (/L: the path itself, never what it could point to). `rights` as icacls writes them.
+; else can change it any more; then SetRights.
 !macro Lock kind path rights
   !insertmacro Helper lock ${kind} "${path}" no
-  !insertmacro Icacls '"${path}" /setowner *S-1-5-32-544 /L /Q'
-  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${rights} /L /Q'
+  !insertmacro SetRights "${path}" "${rights}"
 !macroend
 
 Function .onInit
@@ -228,12 +234,13 @@ Section "reskeeper"
     !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
   ${EndIf}
 
-  ; The shared folder and its Data folder, each locked before anything is made inside it; an
-  ; install over an older version takes back the rights that version gave Users on Data.
-  CreateDirectory "${SHARED}"
-  !insertmacro Lock folder "${SHARED}" "${LOCKED}"
-  CreateDirectory "${SHARED}\Data"
-  !insertmacro Lock folder "${SHARED}\Data" "${LOCKED}"
+  ; The shared folder and its Data folder, made by the helper with their final rights, or
+  ; taken over, each locked before anything is made inside it (and an existing Pref.txt locked),
+  ; as the MSI does; an install over an older version takes back the rights that version gave
+  ; Users on Data.
+  !insertmacro Helper shared "" "${SHARED}" no
+  !insertmacro SetRights "${SHARED}" "${LOCKED}"
+  !insertmacro SetRights "${SHARED}\Data" "${LOCKED}"
   ; The program never creates its file: an empty one is where it records users. One that
   ; exists holds their resolutions and stays as it is.
   ${IfNot} ${FileExists} "${SHARED}\Data\Pref.txt"

@@ -349,7 +349,7 @@ static int makeFolder(const wchar_t *path) {
  * in it afterwards but by administrators; then an existing Data\Pref.txt, whose content stays,
  * locked as a file. Nothing a user could have planted there beforehand (a link or junction,
  * something of their own, a Pref.txt with further names) is taken over: the same codes as
- * lock. The Windows Installer package runs this before it creates or grants anything there. */
+ * lock. Both installers run this before they create or grant anything there. */
 static int shared(const wchar_t *folder) {
   wchar_t data[MAX_PATH * 2], preferences[MAX_PATH * 2];
   if (wcslen(folder) >= MAX_PATH) {
