@@ -139,10 +139,10 @@ def scenario(wine, installer, program, version):
           re.search(r"InstallLocation\s+REG_SZ\s+C:\\Program Files\\reskeeper\s", shared),
           "recorded as:\n" + shared)
     # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
-    user = wine.run("wine", "cmd", "/c", "echo", "%USERNAME%").stdout.strip()
+    user = wine.user_name()
     start()
-    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40), "Pref.txt holds %r" %
-          read(prefs))
+    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40),
+          "Pref.txt holds %r, not %s's group" % (read(prefs), user))
     # An edit the program applies and keeps; made again when a pass writes over it what it read.
     edited = group(user, 1024, 768) + b"; edited by hand\r\n"
     for _ in range(5):

@@ -74,10 +74,10 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
     check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
           r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values, "registered: " + values)
     # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
-    user = wine.run("wine", "cmd", "/c", "echo", "%USERNAME%").stdout.strip()
+    user = wine.user_name()
     start()
-    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40), "Pref.txt holds %r" %
-          read(prefs))
+    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40),
+          "Pref.txt holds %r, not %s's group" % (read(prefs), user))
     edited = group(user, 1024, 768) + b"; edited by hand\r\n"
     for _ in range(5):  # made again when a pass writes over it what it read before
         open(prefs, "wb").write(edited)

@@ -214,6 +214,16 @@ class WineSession:
         return subprocess.run(self.command(*argv), env=self.env(), cwd=cwd, capture_output=True,
                               timeout=timeout, stdin=subprocess.DEVNULL)
 
+    def user_name(self):
+        """The USERNAME wine gives this prefix's programs. Now and then wine fails to launch cmd
+        at all, so a launch that gave no name is made again (three times at most)."""
+        for _ in range(3):
+            said = self.run("wine", "cmd", "/c", "echo", "%USERNAME%")
+            name = said.stdout.strip()
+            if said.returncode == 0 and name and not any(c in name for c in (b"%", b" ", b"\n")):
+                return name
+        raise Failure("wine gave no user name: %r %r" % (said.stdout, said.stderr[-2000:]))
+
     def prepare(self, template=None):
         """Creates the prefix: a copy of `template`, which is made on first use (once for all
         the scenarios, serialised by a lock file), or made afresh without one."""
