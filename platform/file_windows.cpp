@@ -5,6 +5,7 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include "platform/file_access_windows.h"
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
 
@@ -32,7 +33,7 @@ bool openShared(const char* path, DWORD access, FileHandle* file) {
 }
 
 bool openReadWrite(const char* path, FileHandle* file) {
-  return openShared(path, GENERIC_READ | GENERIC_WRITE, file);
+  return openShared(path, PREFERENCE_WRITE_ACCESS, file);
 }
 
 bool openReadOnly(const char* path, FileHandle* file) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/file_access_windows.h"
 #include "platform/tools.h"
 
 namespace platform {
@@ -31,7 +32,7 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return OpenProbe::Missing;
   }
-  const DWORD access = forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  const DWORD access = forWriting ? PREFERENCE_WRITE_ACCESS : GENERIC_READ;
   const HANDLE handle = ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
