@@ -128,9 +128,14 @@ void sleepMilliseconds(std::uint32_t milliseconds) noexcept;
 
 // Blocks, doing nothing else, until this process is the only keeper of its session (Windows)
 // or of its user and X display (Linux); holds that until the process ends. On Windows it first
-// marks the process ready for input (it looks at its message queue once, and never needs it
-// again), so that no busy pointer is shown for it while it waits or runs.
+// marks the process ready for input, so that no busy pointer is shown for it while it waits or
+// runs; a mutex that this copy may not open (made by a keeper started elevated) is another
+// keeper's, and it waits until that one has gone.
 void becomeSessionKeeper() noexcept;
+// Windows: tells the system that this GUI-subsystem process is ready for input (it looks at its
+// message queue once, and never needs it again), so that a program started from a shortcut
+// shows no busy pointer. Does nothing on Linux.
+void becomeReadyForInput() noexcept;
 // Whether some process is the keeper of this session (user and display) now. It only looks:
 // it takes neither the mutex nor the lock, so a keeper starting meanwhile never misses its
 // start.

@@ -102,6 +102,9 @@ void becomeSessionKeeper() noexcept {
   if (result != 0) ::close(fd);
 }
 
+// An X11 program shows no busy pointer for its start.
+void becomeReadyForInput() noexcept {}
+
 bool keeperRunning() noexcept {
   char path[PATH_CAPACITY];
   if (!lockPath(path, false)) return false;
