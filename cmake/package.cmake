@@ -32,14 +32,15 @@ include(CPack)
 # It carries setuphelper.exe, which examines every path before rights are granted on it (the
 # MSI carries it too, to prepare the shared folder by the same rules). The programs for people
 # go in beside the keeper when this build has them.
-configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.rc.in
-  ${CMAKE_BINARY_DIR}/setuphelper.rc @ONLY)
-add_executable(reskeeper_setuphelper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper.c
-  ${CMAKE_BINARY_DIR}/setuphelper.rc)
+set(helper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper)
+configure_file(${helper}/setuphelper.rc.in ${CMAKE_BINARY_DIR}/setuphelper.rc @ONLY)
+add_executable(reskeeper_setuphelper ${helper}/main.c ${helper}/hold.c ${helper}/folders.c
+  ${helper}/desktop.c ${helper}/uninstall.c ${CMAKE_BINARY_DIR}/setuphelper.rc)
 set_target_properties(reskeeper_setuphelper PROPERTIES OUTPUT_NAME setuphelper)
 target_include_directories(reskeeper_setuphelper PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_options(reskeeper_setuphelper PRIVATE -municode -mwindows -s)
-target_link_libraries(reskeeper_setuphelper PRIVATE ole32 oleaut32 uuid advapi32 shell32 user32)
+target_link_libraries(reskeeper_setuphelper PRIVATE ole32 oleaut32 uuid advapi32 shell32 user32
+  ntdll)
 reskeeper_sign_target(reskeeper_setuphelper)
 
 find_program(RESKEEPER_MAKENSIS makensis)

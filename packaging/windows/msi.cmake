@@ -21,16 +21,14 @@ endif()
 string(UUID product_code NAMESPACE 633500E0-6CBE-4A5E-ACB4-D1D183434A67 NAME "${VERSION}"
        TYPE SHA1 UPPER)
 
-# The rights of the setup: Administrators and SYSTEM own and control everything; Users read and
-# execute the folders, and read and write the bytes of Pref.txt, nothing more.
+# The program folder's rights, as the setup's: Administrators and SYSTEM own and control it;
+# Users read and run what it holds.
 set(folder_rights "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
-set(file_rights "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)")
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/Binary")
 # wixl takes the files by paths relative to where it runs.
-file(WRITE "${WORK}/Pref.txt" "")
-set(defines -D Version=${VERSION} -D ProductCode=${product_code} -D EmptyFile=Pref.txt)
+set(defines -D Version=${VERSION} -D ProductCode=${product_code})
 foreach(input Program Ctl Settings Icon)
   string(TOUPPER ${input} variable)
   if(${variable})
@@ -59,13 +57,8 @@ file(WRITE "${WORK}/MsiLockPermissionsEx.idt"
   "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
   "s72\ts72\ts32\tS0\tS255\n"
   "MsiLockPermissionsEx\tMsiLockPermissionsEx\n"
-  "ProgramFolderRights\tProgramFolder\tCreateFolder\t${folder_rights}\t\n"
-  "SharedFolderRights\tSharedFolder\tCreateFolder\t${folder_rights}\t\n"
-  "DataFolderRights\tDataFolder\tCreateFolder\t${folder_rights}\t\n"
-  "PreferencesRights\tPrefTxt\tFile\t${file_rights}\t\n")
+  "ProgramFolderRights\tProgramFolder\tCreateFolder\t${folder_rights}\t\n")
 
-# Component attributes: 256 64-bit, 16 permanent, 128 never overwrite. Pref.txt is installed
-# only where there is none, and no repair, upgrade or uninstall touches it; its folders stay.
 # Custom action types: 34 a program in a folder, 2 a program stored in the package; 64 its
 # exit status ignored, 1024 deferred, 2048 as SYSTEM (not impersonating the user).
 # A running program's file can be neither replaced nor removed: every program of the package
@@ -78,21 +71,26 @@ endif()
 if(SETTINGS)
   string(APPEND end_keepers " /IM reskeeper-settings.exe")
 endif()
+set(shared "\"[CommonAppDataFolder]reskeeper\"")
 run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.idt
   # The programs' version resources (wixl does not read them), so that Windows Installer
   # compares versions as it does for any program.
-  -q "UPDATE `File` SET `Version` = '${VERSION}.0' WHERE `File` <> 'PrefTxt'"
-  -q "UPDATE `Component` SET `Attributes` = 400 WHERE `Component` = 'Preferences'"
-  -q "UPDATE `Component` SET `Attributes` = 272 WHERE `Component` = 'Shared' OR `Component` = 'Data'"
+  -q "UPDATE `File` SET `Version` = '${VERSION}.0'"
   # HKLM\Software\reskeeper goes as a whole at uninstall, as with the setup ('-': the key).
   -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('ProductKey', 2, 'Software\\reskeeper', '-', 'Registration')"
   # Apps & Features shows the program folder, as the setup's entry does (51: set a property).
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[ProgramFiles64Folder]reskeeper')"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('EndKeepers', 3170, 'System64Folder', '${end_keepers}')"
-  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('PrepareSharedFolder', 3074, 'SetupHelperExe', 'shared \"[CommonAppDataFolder]reskeeper\"')"
+  # The helper's examination of the shared folder, before anything is removed or changed: run
+  # at once (2), as the installing user, whom the folders let read them, ahead of
+  # RemoveExistingProducts, so that an upgrade it refuses leaves the installed version as it
+  # is. Then, inside the transaction, as SYSTEM, the folders made or locked by the same helper
+  # (any code but 0 fails the install, before anything is granted).
+  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('CheckSharedFolder', 2, 'SetupHelperExe', 'check shared ${shared}')"
+  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('PrepareSharedFolder', 3074, 'SetupHelperExe', 'shared ${shared}')"
+  -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('CheckSharedFolder', 'NOT REMOVE~=\"ALL\"', 1390)"
   # Inside the transaction, before anything is removed or created: on install, repair and
-  # uninstall the programs end; on install and repair the shared folder is made safe (the
-  # helper's `shared`: any code but 0 fails the install, before anything is granted).
+  # uninstall the programs end; on install and repair the shared folder is made safe.
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('EndKeepers', 1501)"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('PrepareSharedFolder', 'NOT REMOVE~=\"ALL\"', 1502)")

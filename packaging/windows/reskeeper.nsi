@@ -8,9 +8,10 @@
 ;
 ; Rights: only Administrators and SYSTEM may change the program folder, %ProgramData%\reskeeper
 ; and its Data folder; Users read them. Users may read and write the bytes of Pref.txt, nothing
-; more. The installer follows no link or junction it did not make: every path it grants rights
-; on is examined first, and a folder is locked (owner Administrators, inherited rights removed)
-; before anything is created or granted inside it.
+; more. The helper makes each folder (and an empty Pref.txt) with its final rights, or locks it
+; (holds it so that no one else may move it meanwhile, and refuses it while someone does), and
+; sets every right on the objects it holds; the installer follows no link or junction, and grants
+; nothing by name.
 
 !ifndef VERSION | PROGRAM | HELPER | ICON | OUTFILE
   !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe), HELPER, ICON and OUTFILE"
@@ -37,7 +38,7 @@ AllowSkipFiles off
 !define SETTINGS_LINK "$SMPROGRAMS\reskeeper Settings.lnk"
 ; $APPDATA is %ProgramData% once the shell folders are the all-users ones.
 !define SHARED "$APPDATA\reskeeper"
-!define PROGRAMS "reskeeper.exe reskeeperctl.exe reskeeper-settings.exe"
+!define PROGRAMS "reskeeper.exe reskeeperctl.exe reskeeper-settings.exe reskeeper-session.exe"
 
 ; Exit codes (the README's table).
 !define EXIT_FAILED 1603        ; could not complete; running it again repairs
@@ -45,11 +46,9 @@ AllowSkipFiles off
 !define EXIT_UNSUPPORTED 1633   ; 32-bit Windows
 !define EXIT_NOT_ADMIN 740      ; ERROR_ELEVATION_REQUIRED
 !define EXIT_RESTART 3010       ; done; the uninstaller's own file goes at the next restart
-; 20 to 25: a path was refused (setuphelper's codes); nothing was changed.
-
-; Rights as icacls writes them, by SID so that they read the same in every language.
-!define LOCKED '*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
-!define SHARED_FILE '*S-1-5-18:F *S-1-5-32-544:F *S-1-5-32-545:(R,W)'
+; 20 to 26: a path was refused (setuphelper's codes); nothing was installed.
+!define EXIT_REFUSED_FIRST 20
+!define EXIT_REFUSED_LAST 26
 
 Name "reskeeper ${VERSION}"
 OutFile "${OUTFILE}"
@@ -145,58 +144,34 @@ FunctionEnd
 !insertmacro EndPrograms ""
 !insertmacro EndPrograms "un."
 
-; Runs the helper's `verb` (check or lock; or shared, with no kind) on `path` (kind: folder,
-; file, or program for the program folder); refuses it with the helper's code and words, or fails when it is not there
-; and `absent` is not ok. A tool that could not be started at all ("error") is tried again,
-; twice at most, here and for icacls.
-!macro Helper verb kind path absent
+; Runs the helper's `verb` (check program, check shared, program or shared) on `path`. A helper
+; that could not be started at all ("error") is tried again, twice at most. Leaves its code in $0
+; and its words in $1.
+!macro RunHelper verb path
   ${ForEach} $2 1 3 + 1
-    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" ${verb} ${kind} "${path}"'
+    nsExec::ExecToStack '"$PLUGINSDIR\setuphelper.exe" ${verb} "${path}"'
     Pop $0
     Pop $1
     ${IfThen} $0 != "error" ${|} ${Break} ${|}
   ${Next}
-  ${If} $0 == 1
-  ${AndIf} "${absent}" == "ok"
-  ${ElseIf} $0 != 0
-    ${If} $0 < 20
-    ${OrIf} $0 > 25
+!macroend
+
+; Ends the setup when the helper's code in $0 is not 0: with its refusal (20 to 26) or with
+; EXIT_FAILED, saying its words.
+!macro RefuseUnlessDone path
+  ${If} $0 != 0
+    ${If} $0 < ${EXIT_REFUSED_FIRST}
+    ${OrIf} $0 > ${EXIT_REFUSED_LAST}
       StrCpy $1 "${path} could not be examined or locked ($0): $1"
       StrCpy $0 ${EXIT_FAILED}
     ${EndIf}
-    !insertmacro Fail $0 "The installer refuses to grant rights here:$\r$\n$1"
-  ${EndIf}
-!macroend
-!define Examine '!insertmacro Helper check'
-
-; Runs icacls (from System32) with `arguments`; fails with EXIT_FAILED when it does.
-!macro Icacls arguments
-  ${ForEach} $2 1 3 + 1
-    nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
-    Pop $0
-    ${IfThen} $0 != "error" ${|} ${Break} ${|}
-  ${Next}
-  ${If} $0 != 0
-    StrCpy $1 `${arguments}`
-    !insertmacro Fail ${EXIT_FAILED} "Could not set the rights: icacls $1 gave $0."
+    !insertmacro Fail $0 "The installer refuses to install here:$\r$\n$1"
   ${EndIf}
 !macroend
 
-; Sets the owner (Administrators) and `rights` (as icacls writes them) of `path`, which the
-; helper has locked, by name, and passes them on to what it holds (/L: the path itself, never
-; what it could point to).
-!macro SetRights path rights
-  !insertmacro Icacls '"${path}" /setowner *S-1-5-32-544 /L /Q'
-  !insertmacro Icacls '"${path}" /inheritance:r /grant:r ${rights} /L /Q'
-!macroend
-
-; Locks `path` (kind: folder, program or file), which the installer made or examined: the
-; helper opens it without following it, examines it through that handle and sets its owner
-; (Administrators) and rights on that very object, then examines what it holds, when no one
-; else can change it any more; then SetRights.
-!macro Lock kind path rights
-  !insertmacro Helper lock ${kind} "${path}" no
-  !insertmacro SetRights "${path}" "${rights}"
+!macro Helper verb path
+  !insertmacro RunHelper "${verb}" "${path}"
+  !insertmacro RefuseUnlessDone "${path}"
 !macroend
 
 Function .onInit
@@ -208,15 +183,26 @@ Function un.onInit
 FunctionEnd
 
 Section "reskeeper"
-  ; Everything the installer will grant rights on is examined before anything changes.
-  ${Examine} program "$INSTDIR" ok
-  ${Examine} folder "${SHARED}" ok
-  ${Examine} folder "${SHARED}\Data" ok
-  ${Examine} file "${SHARED}\Data\Pref.txt" ok
+  ; An install that stops anywhere before its end (a file that cannot be written) says so.
+  SetErrorLevel ${EXIT_FAILED}
+  ; Everything the installer will make or grant rights on is examined before anything changes.
+  !insertmacro Helper "check program" "$INSTDIR"
+  !insertmacro Helper "check shared" "${SHARED}"
   Call EndPrograms
 
-  CreateDirectory "$INSTDIR"
-  !insertmacro Lock program "$INSTDIR" "${LOCKED}"
+  ; The helper makes the program folder with its final rights (or locks the one there) and
+  ; examines and locks what it holds; then the shared folder, its Data folder and Pref.txt (an
+  ; empty one where there is none: the program never creates its file; one that exists holds
+  ; the users' resolutions and keeps every byte), as the MSI does. Only then is anything
+  ; written; a program folder made here holds nothing when the shared folder is refused, and
+  ; goes again.
+  !insertmacro Helper program "$INSTDIR"
+  !insertmacro RunHelper shared "${SHARED}"
+  ${If} $0 != 0
+    RMDir "$INSTDIR"
+    !insertmacro RefuseUnlessDone "${SHARED}"
+  ${EndIf}
+
   ClearErrors
   SetOutPath "$INSTDIR"
   File "/oname=reskeeper.exe" "${PROGRAM}"
@@ -233,28 +219,6 @@ Section "reskeeper"
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
   ${EndIf}
-
-  ; The shared folder and its Data folder, made by the helper with their final rights, or
-  ; taken over, each locked before anything is made inside it (and an existing Pref.txt locked),
-  ; as the MSI does; an install over an older version takes back the rights that version gave
-  ; Users on Data.
-  !insertmacro Helper shared "" "${SHARED}" no
-  !insertmacro SetRights "${SHARED}" "${LOCKED}"
-  !insertmacro SetRights "${SHARED}\Data" "${LOCKED}"
-  ; The program never creates its file: an empty one is where it records users. One that
-  ; exists holds their resolutions and stays as it is.
-  ${IfNot} ${FileExists} "${SHARED}\Data\Pref.txt"
-    ClearErrors
-    FileOpen $0 "${SHARED}\Data\Pref.txt" w
-    FileClose $0
-    ${If} ${Errors}
-      !insertmacro Fail ${EXIT_FAILED} "Could not create ${SHARED}\Data\Pref.txt."
-    ${EndIf}
-  ${EndIf}
-  ; Every user's program opens it for reading and writing, which needs every right of
-  ; FILE_GENERIC_READ and FILE_GENERIC_WRITE, and nothing more: Users may not delete, rename
-  ; or replace it, nor change its rights or owner.
-  !insertmacro Lock file "${SHARED}\Data\Pref.txt" "${SHARED_FILE}"
 
   ; The shortcut's working folder (the output path when it is made) is where the program looks
   ; for Data\Pref.txt.
@@ -285,6 +249,7 @@ Section "reskeeper"
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_FAILED} "Could not make the shortcut or the registration."
   ${EndIf}
+  SetErrorLevel 0
 SectionEnd
 
 ; The Finish page offers to start the programs only where they would start as the person at

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """The installer in a fresh wine prefix: silent install, start through the Startup shortcut,
-an edit kept by an install over the running program, the registered silent uninstall; a
-planted link refused; the exact icacls commands (icacls.exe is a logger here), for the default
-program folder and for /D= elsewhere; exit codes. With --signing, a build signed with a
+an edit kept by an install over the running program (Pref.txt hard-linked elsewhere meanwhile
+and made read-only: taken over, every byte kept), the registered silent uninstall; a planted
+link or hard link refused, and a program or shared folder that another program holds open with
+DELETE access; no right set by name (icacls.exe is a logger here, and never runs), for the
+default program folder and for /D= elsewhere; exit codes. With --signing, a build signed with a
 throwaway certificate: reskeeper.exe, the setup and the installed uninstaller carry signatures.
 
     xdisplay.sh run installer.py INSTALLER PROGRAM VERSION PREFIX    (77: not built yet)
     xdisplay.sh run installer.py --signing SOURCE BUILD PREFIX
 
-Wine enforces no rights, so the rights are seen here as the commands that set them; that they
-hold (a user cannot delete Pref.txt, nor write the program folder) only Windows can show."""
+Wine enforces no rights and keeps no security descriptor, so the rights themselves are not seen
+here; that they hold (a user cannot delete Pref.txt, nor write the program folder) only Windows
+can show."""
 
 import os
 import re
@@ -25,13 +28,9 @@ KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\reskeeper"
 LINK = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\reskeeper.lnk"
 PRODUCT_KEY = r"HKLM\Software\reskeeper"
 SHARED = r"C:\ProgramData\reskeeper"
-# The rights each path must end with (icacls grants by SID): only Administrators and SYSTEM may
-# change anything, Users read, and write nothing but the bytes of Pref.txt.
-FOLDER = {"*S-1-5-18:(OI)(CI)F", "*S-1-5-32-544:(OI)(CI)F", "*S-1-5-32-545:(OI)(CI)RX"}
-RIGHTS = {SHARED: FOLDER, SHARED + r"\Data": FOLDER,
-          SHARED + r"\Data\Pref.txt": {"*S-1-5-18:F", "*S-1-5-32-544:F", "*S-1-5-32-545:(R,W)"}}
 EXIT_REFUSED_LINK = 20
 EXIT_REFUSED_HARD_LINK = 22
+EXIT_REFUSED_HELD = 26
 
 
 def tools(wine):
@@ -47,43 +46,41 @@ def tools(wine):
              "native", "/f")
 
     def run(line):
-        ran = wine.run("wine", r"C:\windows\system32\icacls.exe", "--run", line)
-        check(ran.stdout.strip().isdigit(), "could not run %s: %r" % (line, ran.stdout))
-        if int(ran.stdout) and ran.stderr:
-            print("%s: wine said\n%s" % (line, ran.stderr.decode(errors="replace")))
-        return int(ran.stdout)
+        # Its output goes to a file, not a pipe: a desktop process that wine starts meanwhile
+        # inherits it and lives on.
+        log = os.path.join(os.path.dirname(wine.prefix), "run.log")
+        ran = wine.start(wine.prefix, r"C:\windows\system32\icacls.exe", "--run", line, log=log)
+        ran.wait(300)
+        wine.processes.remove(ran)
+        said = open(log, "rb").read().decode(errors="replace").splitlines()
+        codes = [text.strip() for text in said if text.strip().isdigit()]
+        check(codes, "could not run %s: %r" % (line, said))
+        if int(codes[-1]) and len(said) > 1:
+            print("%s: wine said\n%s" % (line, "\n".join(said[:-1])))
+        return int(codes[-1])
     return run
 
 
 def icacls_calls(wine):
-    """The icacls commands issued since the last call, as (path, arguments)."""
+    """The icacls commands issued since the last call: none, since the helper sets every right
+    on the objects it holds."""
     log = os.path.join(wine.prefix, "drive_c", "windows", "toollog.txt")
     lines = open(log, encoding="utf-8").read().splitlines() if os.path.exists(log) else []
     if os.path.exists(log):
         os.remove(log)
-    return [re.match(r'"[^"]*" "([^"]*)" (.*)', line).groups() for line in lines]
+    return lines
 
 
-def check_rights(calls, folder):
-    """Each path of `folder` and the shared folder: owner Administrators, then its rights, with
-    /L (the path itself, never what it could point to); a folder locked before anything inside
-    it is touched; nothing else."""
-    expected = dict(RIGHTS, **{folder: FOLDER})
-    done = []
-    for path, arguments in calls:
-        words = arguments.split()
-        check("/L" in words and path in expected, "icacls %s %s" % (path, arguments))
-        check(not any(p.startswith(path + "\\") for p in done),
-              "%s locked after what it holds: %s" % (path, calls))
-        if "/setowner" in words:
-            check(words[:2] == ["/setowner", "*S-1-5-32-544"] and path not in done,
-                  "icacls %s %s" % (path, arguments))
-            done.append(path)
-        else:
-            grants = set(words[words.index("/grant:r") + 1:words.index("/L")])
-            check(path in done and "/inheritance:r" in words and grants == expected.pop(path),
-                  "icacls %s %s after %s" % (path, arguments, done))
-    check(not expected, "no rights set on %s" % list(expected))
+def holding(wine, path):
+    """A plant: holds the Windows folder `path` (made first) open with DELETE access until the
+    process it gives is killed."""
+    os.makedirs(os.path.join(wine.prefix, "drive_c", *path.split("\\")[1:]), exist_ok=True)
+    log = os.path.join(os.path.dirname(wine.prefix), "hold.log")
+    holder = wine.start(wine.prefix, r"C:\windows\system32\icacls.exe", "--hold", path, "600",
+                        log=log)
+    check(wait_until(lambda: b"held" in open(log, "rb").read() or holder.poll() is not None, 60)
+          and holder.poll() is None, "could not hold %s" % path)
+    return holder
 
 
 def scenario(wine, installer, program, version):
@@ -100,28 +97,41 @@ def scenario(wine, installer, program, version):
         code = setup()
         check(code == 0, "the install exited %d" % code)
         check(read(os.path.join(folder, "reskeeper.exe")) == read(program), "no reskeeper.exe")
-        check_rights(icacls_calls(wine), r"C:\Program Files\reskeeper")
+        calls = icacls_calls(wine)
+        check(not calls, "rights set by name: %s" % calls)
 
-    # What a user could have made beforehand to have rights granted elsewhere: refused before
-    # anything is touched.
+    # What a user could have made beforehand to have rights granted elsewhere, or a handle with
+    # DELETE access held since before the folder was locked: refused before anything is written.
     outside = unix(r"C:\outside")
     os.makedirs(os.path.join(outside, "Data"))
     with open(os.path.join(outside, "Data", "Pref.txt"), "wb") as f:
         f.write(b"[x]\r\n")
     shared = unix(SHARED)
-    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK,
+    apps = unix(r"C:\Apps\reskeeper")
+    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK, [],
                 lambda: os.symlink(outside, shared)),
-               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK,
+               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK, [],
                 lambda: (os.makedirs(os.path.join(shared, "Data")),
-                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
-    for name, expected, plant in planted:
-        plant()
-        code = setup()
+                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs))),
+               ("the shared folder held open", EXIT_REFUSED_HELD, [],
+                lambda: holding(wine, SHARED)),
+               ("the program folder held open", EXIT_REFUSED_HELD, [r"/D=C:\Apps\reskeeper"],
+                lambda: holding(wine, r"C:\Apps\reskeeper"))]
+    for name, expected, options, plant in planted:
+        holder = plant()
+        code = setup(*options)
+        if hasattr(holder, "kill"):
+            holder.kill()
+            holder.wait()
         check(code == expected and not icacls_calls(wine) and not os.path.exists(folder) and
-              os.listdir(outside) == ["Data"] and os.listdir(os.path.join(outside, "Data")) == [
-                  "Pref.txt"] and read(os.path.join(outside, "Data", "Pref.txt")) == b"[x]\r\n",
-              "%s: exit %d, %s" % (name, code, os.listdir(unix("C:\\"))))
-        os.remove(shared) if os.path.islink(shared) else shutil.rmtree(shared)
+              (not os.path.isdir(apps) or not os.listdir(apps)), "%s: exit %d, %s" % (
+                  name, code, os.listdir(unix("C:\\"))))
+        check(os.listdir(outside) == ["Data"] and os.listdir(os.path.join(outside, "Data")) == [
+            "Pref.txt"] and read(os.path.join(outside, "Data", "Pref.txt")) == b"[x]\r\n" and
+              wine.run("wine", "reg", "query", KEY).returncode != 0 and
+              not os.path.exists(unix(LINK)), "%s: something was installed" % name)
+        for path in (shared, apps):
+            os.remove(path) if os.path.islink(path) else shutil.rmtree(path, ignore_errors=True)
 
     def start():
         wine.start(wine.prefix, "start", LINK)
@@ -150,9 +160,16 @@ def scenario(wine, installer, program, version):
             f.write(edited)
         if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
             break
+    # Under the rights an earlier version gave, a user could link Pref.txt elsewhere and make it
+    # read-only: the install takes it over, every byte kept, the link left with the old file.
+    linked = unix(r"C:\linked.txt")
+    os.link(prefs, linked)
+    wine.run("wine", "attrib", "+r", SHARED + r"\Data\Pref.txt")
     install()
-    check(not running() and read(prefs) == edited, "installed again over the running program: "
-          "%s running, Pref.txt holds %r" % (running(), read(prefs)))
+    check(not running() and read(prefs) == edited and os.stat(prefs).st_nlink == 1 and
+          os.stat(prefs).st_mode & 0o200 and read(linked) == edited,
+          "installed again over the running program: %s running, Pref.txt holds %r, %d links, "
+          "mode %o" % (running(), read(prefs), os.stat(prefs).st_nlink, os.stat(prefs).st_mode))
 
     start()
     # The registered command returns when all is gone.
@@ -164,11 +181,9 @@ def scenario(wine, installer, program, version):
     check(read(prefs) == edited, "uninstalled: Pref.txt holds %r" % read(prefs))
 
     # Elsewhere, below a folder only administrators may change: the same rights.
-    os.makedirs(unix(r"C:\Apps"))
     code = setup(r"/D=C:\Apps\reskeeper")
-    check(code == 0 and os.path.isfile(unix(r"C:\Apps\reskeeper\reskeeper.exe")),
-          "the install into C:\\Apps\\reskeeper exited %d" % code)
-    check_rights(icacls_calls(wine), r"C:\Apps\reskeeper")
+    check(code == 0 and os.path.isfile(unix(r"C:\Apps\reskeeper\reskeeper.exe")) and
+          not icacls_calls(wine), "the install into C:\\Apps\\reskeeper exited %d" % code)
     code = run(r'"C:\Apps\reskeeper\uninstall.exe" /S')
     check(code == 0 and not os.path.exists(unix(r"C:\Apps\reskeeper")),
           "uninstalled from C:\\Apps: exit %d" % code)

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The MSI in a fresh wine prefix: rights table, a planted shared folder or Pref.txt refused,
-an older version's install started through its shortcut, a major upgrade over it, the
-uninstall; Pref.txt kept. HELPER is setuphelper.exe, which the package carries.
+an older version's install, an upgrade over it that the helper refuses (the older version stays
+installed and works), started through its shortcut, a major upgrade over it, a repair that
+takes over a Pref.txt hard-linked elsewhere, the uninstall; Pref.txt kept. HELPER is
+setuphelper.exe, which the package carries.
     xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
 
 import os
@@ -15,10 +17,9 @@ import e2e
 from e2e import check, wait_until
 from scenarios import SKIPPED, WineSession, group, windows_path
 
+# The program folder's; the helper makes and locks the shared folder, Data and Pref.txt.
 FOLDER = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-RIGHTS = {("ProgramFolder", "CreateFolder", FOLDER), ("SharedFolder", "CreateFolder", FOLDER),
-          ("DataFolder", "CreateFolder", FOLDER),
-          ("PrefTxt", "File", "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12019f;;;BU)")}
+RIGHTS = {("ProgramFolder", "CreateFolder", FOLDER)}
 
 
 def table(msi, name):
@@ -34,11 +35,12 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
     running = lambda: [line for _, line in wine.unix_processes() if "reskeeper.exe" in line]
     query = lambda *key: wine.run("wine", "reg", "query", *key).stdout.decode(errors="replace")
 
-    def msiexec(*argv):
+    def msiexec(*argv, refused=False):
         log = os.path.join(work, "msiexec.log")
         done = wine.run("wine", "msiexec", *argv, "/qn", "/l*v", windows_path(log))
         text = open(log, errors="replace").read()
-        check(done.returncode == 0, "msiexec %s: %d\n%s" % (argv, done.returncode, text[-3000:]))
+        check(bool(done.returncode) == refused, "msiexec %s: %d\n%s" % (
+            argv, done.returncode, text[-3000:]))
         return text
 
     def start():
@@ -70,6 +72,18 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
     log = msiexec("/i", windows_path(old_msi))
     link = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", log, re.M)[1] + "reskeeper.lnk"
     check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
+    old_program = read(exe)
+    # An upgrade that the helper refuses (Pref.txt hard-linked to a file of someone else's) is
+    # refused before the installed version is removed: it stays, and works once that is mended.
+    os.remove(prefs)
+    os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)
+    msiexec("/i", windows_path(msi), refused=True)
+    check(read(exe) == old_program and os.path.exists(unix(link)) and
+          "DisplayVersion REG_SZ 0.9.0" in re.sub(r"\s+", " ", query(
+              r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")),
+          "a refused upgrade left %s" % os.listdir(os.path.dirname(exe)))
+    os.remove(prefs)
+    open(prefs, "wb").close()
     values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
     check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
           r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values, "registered: " + values)
@@ -92,6 +106,14 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
                for b in apps.split("HKEY_")]
     versions = [e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "reskeeper"]
     check(versions == [version], "Apps & Features lists %s" % versions)
+
+    # Linked elsewhere under an earlier version's rights: a repair takes it over, every byte kept.
+    linked = os.path.join(work, "linked.txt")
+    os.link(prefs, linked)
+    # (a repair, /fa on Windows: wine's msiexec has no /f, and repairs through the properties)
+    msiexec("/i", windows_path(msi), "REINSTALL=ALL", "REINSTALLMODE=omus")
+    check(read(prefs) == edited and os.stat(prefs).st_nlink == 1 and read(linked) == edited,
+          "repaired: Pref.txt holds %r, %d links" % (read(prefs), os.stat(prefs).st_nlink))
 
     start()
     msiexec("/x", dict(table(msi, "Property"))["ProductCode"])
