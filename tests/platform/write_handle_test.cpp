@@ -24,8 +24,8 @@ using testing_support::writeBytes;
 ACCESS_MASK grantedAccess(platform::FileHandle file) {
   ACCESS_MASK granted = 0;  // FILE_ACCESS_INFORMATION
   IO_STATUS_BLOCK status{};
-  if (::NtQueryInformationFile(reinterpret_cast<HANDLE>(file), &status, &granted,
-                               sizeof granted, FileAccessInformation) != 0) {
+  if (::NtQueryInformationFile(reinterpret_cast<HANDLE>(file), &status, &granted, sizeof granted,
+                               FileAccessInformation) != 0) {
     return 0;
   }
   return granted;
