@@ -29,7 +29,6 @@ enum Exit : int {
   EXIT_NO_KEEPER = 9,       // no keeper runs in this session
   EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
   EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
-  EXIT_NAME_BEST_FIT = 12,  // USERNAME has characters the ANSI code page lacks: names fall together
 };
 
 // ---- Which folder ----

@@ -6,7 +6,6 @@
 #include "ctl/ctl.h"
 #include "ctl/internal.h"
 #include "keeper/keeper.h"
-#include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/tools.h"
 #include "prefs/prefs.h"
@@ -184,13 +183,6 @@ Status readStatus(const Folder& folder) {
          "USERNAME is empty: the keeper stores the size before the first "
          "group, where it never reads it back, so no size is kept; set "
          "USERNAME to the user's name");
-  } else if (!platform::environmentValueFitsCodePage("USERNAME")) {
-    find(EXIT_NAME_BEST_FIT,
-         "USERNAME holds characters this system's ANSI code page lacks: "
-         "the keeper reads it as " +
-             displayName(s.user.name) +
-             ", and a shared file keeps one record for every name that reads "
-             "so; a file of the user's own is not shared");
   }
   if (const Record* record = findRecord(records, s.user.name)) {
     s.hasRecord = true;
