@@ -1,14 +1,11 @@
 // The OS calls that only the programs for people make (reskeeperctl, reskeeper Settings): the
-// working folder, probing the preference file's rights, the installed shared folder, and the
-// display's modes. The keeper never calls them.
+// current folder, probing the preference file's rights, the layout installed and its folders,
+// and the display's modes. The keeper never calls them.
 #pragma once
 
 #include <cstdint>
 
 namespace platform {
-
-// Makes `path` the process's current folder; false when it cannot be.
-bool changeFolder(const char* path) noexcept;
 
 // Copies the current folder's path with its zero byte into `buffer` when it fits in `capacity`
 // bytes and gives its length; 0 when it cannot be told or does not fit.
@@ -32,15 +29,26 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept;
 // at every write. False when it cannot be had.
 bool fileStamp(const char* path, std::int64_t* stamp) noexcept;
 
+// Where the install put each user's preference file.
+enum class Layout {
+  NotInstalled,  // nothing installed (Windows without an install, a portable copy)
+  PerUser,       // each user's own folder, userDataFolder()
+  Shared,        // one folder every user shares, installedDataFolder()
+};
+
+// The layout installed. Windows: HKLM\Software\reskeeper (64-bit view), value Layout ("user" or
+// "shared"); an install that records only DataFolder predates the choice and is Shared;
+// NotInstalled without either. Linux: PerUser, the one layout there.
+Layout installedLayout() noexcept;
+
 // The shared data folder the Windows installer recorded (HKLM\Software\reskeeper, value
 // DataFolder, in the 64-bit registry view), copied with its zero byte into `buffer` when it fits
 // in `capacity` bytes; gives its length, 0 when there is none (always on other systems).
 std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 
-// The folder a user's own keeper works in when nothing else names one: on Linux
-// $HOME/.local/share/reskeeper, copied with its zero byte into `buffer` when it fits in
-// `capacity` bytes; gives its length, 0 when there is none (always on Windows, where the
-// installer records the shared folder).
+// The folder a user's own keeper works in, in the per-user layout: %APPDATA%\reskeeper on
+// Windows, $HOME/.local/share/reskeeper on Linux; copied with its zero byte into `buffer` when it
+// fits in `capacity` bytes; gives its length, 0 when the variable is unset or not absolute.
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 
 // Calls `each(context, width, height, refreshHz, present)` once for every mode the primary

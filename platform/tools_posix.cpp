@@ -1,4 +1,5 @@
-// The tools' OS calls on POSIX systems: working folder and probes of the preference file.
+// The tools' OS calls on POSIX systems: the current folder, probes of the preference file, and
+// the user's own folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,13 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix_files.h"
 #include "platform/tools.h"
 
 namespace platform {
-
-bool changeFolder(const char* path) noexcept {
-  return ::chdir(path) == 0;
-}
 
 std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept {
   if (capacity == 0 || ::getcwd(buffer, capacity) == nullptr) return 0;
@@ -25,27 +23,24 @@ bool regularFileExists(const char* path) noexcept {
   return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Opens as the store does (see file_posix.cpp): the same kind of lock, so that a probe meets
-// the keeper exactly as the store's own opening would.
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
-  const int fd = ::open(path, (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR) return OpenProbe::Missing;
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return OpenProbe::Denied;
-    return OpenProbe::Failed;
+  int fd = -1;
+  switch (posix::openLocked(path, forWriting, &fd)) {
+    case posix::LockedOpen::Opened:
+      ::close(fd);
+      return OpenProbe::Opened;
+    case posix::LockedOpen::NotRegular:
+      return OpenProbe::Missing;
+    case posix::LockedOpen::Locked:
+      return OpenProbe::Busy;
+    case posix::LockedOpen::OpenFailed:
+      if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR) return OpenProbe::Missing;
+      if (errno == EACCES || errno == EPERM || errno == EROFS) return OpenProbe::Denied;
+      break;
+    case posix::LockedOpen::Failed:
+      break;
   }
-  struct stat info {};
-  OpenProbe result = OpenProbe::Opened;
-  struct flock lock {};
-  lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    result = OpenProbe::Missing;
-  } else if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    result = errno == EAGAIN || errno == EACCES ? OpenProbe::Busy : OpenProbe::Failed;
-  }
-  ::close(fd);
-  return result;
+  return OpenProbe::Failed;
 }
 
 bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
@@ -53,6 +48,10 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
   if (::stat(path, &info) != 0) return false;
   *stamp = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return true;
+}
+
+Layout installedLayout() noexcept {
+  return Layout::PerUser;
 }
 
 std::uint32_t installedDataFolder(char* /*buffer*/, std::uint32_t /*capacity*/) noexcept {
