@@ -5,3 +5,8 @@ set(RESKEEPER_PREFS_SOURCES
   prefs/document.cpp prefs/arena.cpp prefs/parser.cpp prefs/writeback.cpp
   prefs/access.cpp prefs/group_index.cpp prefs/name_index.cpp prefs/textconv.cpp)
 set(RESKEEPER_KEEPER_SOURCES keeper/keeper.cpp keeper/table.cpp keeper/steady_pass.cpp)
+# The library reskeeperctl shares with reskeeper Settings, and reskeeperctl's command line.
+set(RESKEEPER_CTL_SOURCES
+  ctl/folder.cpp ctl/size.cpp ctl/names.cpp ctl/exits.cpp ctl/file.cpp ctl/modes.cpp
+  ctl/status.cpp ctl/set.cpp)
+set(RESKEEPER_CLI_SOURCES ctl/command_line.cpp ctl/verbs.cpp ctl/json.cpp)

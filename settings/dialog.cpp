@@ -91,7 +91,7 @@ void begin(HWND dialog, Dialog& d, bool keep, ctl::Size size = {}) {
   d.busy = true;
   d.focus = ::GetFocus();
   enableActions(dialog, false);
-  if (keep) setText(dialog, IDC_OUTCOME, "Storing " + sizeText(size) + "...");
+  if (keep) setText(dialog, IDC_OUTCOME, "Storing " + sizeWords(size) + "...");
   // The title says so too, where scripts and screen readers see it.
   ::SetWindowTextA(dialog, (std::string(TITLE) + (keep ? " - storing" : " - reading")).c_str());
   d.worker = std::thread(runRound, dialog, d.folder, keep, size);

@@ -40,7 +40,7 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
              "for an empty name, so it keeps none for you. Sign in again, or start reskeeper "
              "with USERNAME set.";
     case ctl::EXIT_NOT_A_MODE:
-      return "Your kept resolution " + sizeText(status.record) +
+      return "Your kept resolution " + sizeWords(status.record) +
              " is not one this display can show: reskeeper asks for it twice a second and "
              "nothing changes. Choose one in the list and press Keep this resolution.";
     case ctl::EXIT_NO_KEEPER:
@@ -56,7 +56,7 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
 
 }  // namespace
 
-std::string sizeText(ctl::Size size) {
+std::string sizeWords(ctl::Size size) {
   return std::to_string(size.width) + " x " + std::to_string(size.height);
 }
 
@@ -73,7 +73,7 @@ std::string userText(const ctl::UserName& user) {
 }
 
 std::string keptText(const ctl::Status& status) {
-  if (status.hasRecord) return sizeText(status.record);
+  if (status.hasRecord) return sizeWords(status.record);
   if (!status.fileState.exists) return "none (no preference file)";
   if (!status.fileState.readable) return "unknown (the file cannot be read)";
   if (status.user.state == ctl::UserNameState::Empty) return "none (never read back)";
@@ -81,7 +81,7 @@ std::string keptText(const ctl::Status& status) {
 }
 
 std::string screenText(const ctl::Status& status) {
-  return status.screenKnown ? sizeText(status.screen) : "unknown (the display cannot be reached)";
+  return status.screenKnown ? sizeWords(status.screen) : "unknown (the display cannot be reached)";
 }
 
 std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
@@ -89,7 +89,7 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
   // screen is the one the keeper compares with, which the status read.
   const bool kept = status.hasRecord && mode.size == status.record;
   const bool shown = status.screenKnown ? mode.size == status.screen : mode.present;
-  std::string text = sizeText(mode.size);
+  std::string text = sizeWords(mode.size);
   if (kept && shown) return text + "  (kept, on screen)";
   if (kept) return text + "  (kept)";
   if (shown) return text + "  (on screen)";
@@ -99,7 +99,7 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
 std::string findingsText(const ctl::Status& status) {
   if (status.findings.empty())
     return status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
-                                  sizeText(status.record) + " for you."
+                                  sizeWords(status.record) + " for you."
                             : "Nothing is wrong: reskeeper runs in your session.";
   std::string text;
   for (const ctl::Finding& finding : status.findings) {
@@ -110,7 +110,7 @@ std::string findingsText(const ctl::Status& status) {
 }
 
 std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning) {
-  const std::string wanted = sizeText(size);
+  const std::string wanted = sizeWords(size);
   switch (outcome.status) {
     case ctl::EXIT_OK:
       if (keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";

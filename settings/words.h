@@ -10,7 +10,7 @@
 namespace settings {
 
 // "1280 x 1024".
-std::string sizeText(ctl::Size size);
+std::string sizeWords(ctl::Size size);
 
 // The user as the keeper names them; an unset or empty USERNAME is said in words.
 std::string userText(const ctl::UserName& user);
