@@ -6,6 +6,12 @@
 namespace ctl::cli {
 namespace {
 
+// An argument quoted in a problem line, every byte that would not show as itself spelt out, so
+// that the line stays one line of plain text.
+std::string quoted(const std::string& argument) {
+  return "'" + displayName(argument) + "'";
+}
+
 const Option* findOption(const std::string& name) {
   for (std::size_t i = 0; i < OPTION_COUNT; ++i) {
     if (name == OPTIONS[i].name) return &OPTIONS[i];
@@ -71,14 +77,14 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments) {
       inline_value = true;
     }
     if (argument == "--help" || argument == "--version") {
-      if (inline_value) return refuse(argument + " takes no value");
+      if (inline_value) return refuse(quoted(argument) + " takes no value");
       (argument == "--help" ? invocation.help : invocation.version) = true;
       continue;
     }
     const Option* option = findOption(argument);
-    if (option == nullptr) return refuse("unknown option '" + argument + "'");
+    if (option == nullptr) return refuse("unknown option " + quoted(argument));
     if (option->value == nullptr) {
-      if (inline_value) return refuse(argument + " takes no value");
+      if (inline_value) return refuse(quoted(argument) + " takes no value");
     } else if (!inline_value) {
       if (i + 1 >= arguments.size()) {
         return refuse(argument + " needs " + (option->bit == 0 ? "a folder" : "a name"));
@@ -96,7 +102,7 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments) {
   if (invocation.version) return parsed;
   if (!verbName.empty()) {
     invocation.verb = findVerb(verbName);
-    if (invocation.verb == nullptr) return refuse("unknown verb '" + verbName + "'");
+    if (invocation.verb == nullptr) return refuse("unknown verb " + quoted(verbName));
   }
   if (invocation.help) return parsed;
   if (invocation.verb == nullptr) return refuse("no verb given (" + verbList() + ")");
@@ -109,7 +115,7 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (invocation.operands.size() != verb.operandCount) {
     if (verb.operandCount == 0) {
-      return refuse(std::string(verb.name) + " takes no operand '" + invocation.operands[0] + "'");
+      return refuse(std::string(verb.name) + " takes no operand " + quoted(invocation.operands[0]));
     }
     return refuse(std::string(verb.name) + " takes one " + verb.operands);
   }
@@ -133,16 +139,17 @@ std::string helpText(const Verb* verb) {
     text += "  " + name + " " + option.help + "\n";
   }
   text += "  --help         this text, or a verb's with VERB --help\n";
-  text += "  --version      the version\n\nExit statuses:";
-  std::string line;
+  text += "  --version      the version\n\n";
+  std::string line = "Exit statuses:";
   for (std::size_t i = 0; i < EXIT_MEANING_COUNT; ++i) {
-    const std::string item = " " + std::to_string(EXIT_MEANINGS[i].status) + " " +
+    const std::string item = std::to_string(EXIT_MEANINGS[i].status) + " " +
                              EXIT_MEANINGS[i].words + (i + 1 < EXIT_MEANING_COUNT ? "," : ".");
-    if (line.size() + item.size() > 88) {
+    if (line.size() + 1 + item.size() > 92) {
       text += line + "\n";
-      line.clear();
+      line = item;
+    } else {
+      line += " " + item;
     }
-    line += item;
   }
   return text + line + " See reskeeperctl(1).\n";
 }

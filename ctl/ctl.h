@@ -189,6 +189,8 @@ struct Status {
   bool recordIsMode = false;  // meaningful when hasRecord && modesKnown
   bool keeperRunning = false;
   std::vector<Finding> findings;  // in order of status
+  // Lines worth knowing that are no problem of this session's (no exit status of their own).
+  std::vector<std::string> notes;
 
   // The lowest status among the findings; EXIT_OK when there are none.
   int exitStatus() const;

@@ -5,7 +5,7 @@ namespace ctl {
 
 bool parseSize(const std::string& text, Size& size, std::string& error) {
   const auto bad = [&](const std::string& why) {
-    error = "'" + text + "' " + why;
+    error = "'" + displayName(text) + "' " + why;
     return false;
   };
   const std::size_t x = text.find_first_of("xX");

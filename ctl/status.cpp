@@ -5,6 +5,7 @@
 #include "ctl/ctl.h"
 #include "ctl/internal.h"
 #include "platform/platform.h"
+#include "platform/tools.h"
 
 namespace ctl {
 namespace {
@@ -85,6 +86,12 @@ Status readStatus(const Folder& folder) {
          "USERNAME is empty: the keeper stores the size before the first "
          "group, where it never reads it back, so no size is kept; set "
          "USERNAME to the user's name");
+  }
+  if (s.user.state == UserNameState::Set && !platform::userNameFitsCodePage()) {
+    s.notes.push_back(
+        "USERNAME holds characters outside the system's ANSI code page, so the keeper reads "
+        "it as " + displayName(s.user.name) + ", which other such names can read as too: in "
+        "one shared file they would share one record");
   }
   if (const Record* record = findRecord(records, s.user.name)) {
     s.hasRecord = true;

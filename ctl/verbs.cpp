@@ -66,6 +66,10 @@ std::string jsonBool(bool value) {
 void printStatusJson(const Status& s) {
   const FileState& f = s.fileState;
   const char* encoding = encodingText(f.encoding);
+  std::string notes;
+  for (const std::string& note : s.notes) {
+    notes += std::string(notes.empty() ? "" : ", ") + jsonString(note);
+  }
   std::string problems;
   for (const Finding& finding : s.findings) {
     problems += std::string(problems.empty() ? "" : ",") +
@@ -77,7 +81,7 @@ void printStatusJson(const Status& s) {
       "  \"exists\": %s,\n  \"readable\": %s,\n  \"writable\": %s,\n  \"busy\": %s,\n"
       "  \"encoding\": %s,\n  \"user\": %s,\n  \"userState\": \"%s\",\n  \"record\": %s,\n"
       "  \"recordIsMode\": %s,\n  \"screen\": %s,\n  \"keeperRunning\": %s,\n"
-      "  \"problems\": [%s%s],\n  \"status\": %d\n}\n",
+      "  \"notes\": [%s],\n  \"problems\": [%s%s],\n  \"status\": %d\n}\n",
       jsonString(s.file).c_str(), sourceKey(s.folder.source), layoutName(s.folder.layout).c_str(),
       jsonBool(f.exists).c_str(), jsonBool(f.readable).c_str(), jsonBool(f.writable).c_str(),
       jsonBool(f.busy).c_str(), encoding ? ("\"" + std::string(encoding) + "\"").c_str() : "null",
@@ -85,7 +89,7 @@ void printStatusJson(const Status& s) {
       jsonSize(s.hasRecord, s.record).c_str(),
       s.hasRecord && s.modesKnown ? jsonBool(s.recordIsMode).c_str() : "null",
       jsonSize(s.screenKnown, s.screen).c_str(), jsonBool(s.keeperRunning).c_str(),
-      problems.c_str(), problems.empty() ? "" : "\n  ", s.exitStatus());
+      notes.c_str(), problems.c_str(), problems.empty() ? "" : "\n  ", s.exitStatus());
 }
 
 void printStatus(const Status& s) {
@@ -120,6 +124,7 @@ void printStatus(const Status& s) {
   }
   std::printf("screen:  %s\n", s.screenKnown ? sizeText(s.screen).c_str() : "unknown");
   std::printf("keeper:  %s\n", s.keeperRunning ? "running in this session" : "not running");
+  for (const std::string& note : s.notes) std::printf("note: %s\n", note.c_str());
   for (const Finding& finding : s.findings) {
     std::printf("problem %d: %s\n", finding.status, finding.text.c_str());
   }

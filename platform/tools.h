@@ -51,6 +51,12 @@ std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept
 // fits in `capacity` bytes; gives its length, 0 when the variable is unset or not absolute.
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 
+// Whether the user name the keeper reads from USERNAME is the user's name itself. Windows hands
+// a program that reads it as ANSI text a best-fit form: a name with characters outside the
+// system's ANSI code page (Cyrillic on a Western European system, say) reads as another, which
+// other such names can share. Always true on Linux, where the name is bytes.
+bool userNameFitsCodePage() noexcept;
+
 // Calls `each(context, width, height, refreshHz, present)` once for every mode the primary
 // display lists (refreshHz 0 when unknown; `present` for the mode it shows now), sizes as the
 // screen shows them. False when the display cannot be reached.

@@ -50,6 +50,10 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
   return true;
 }
 
+bool userNameFitsCodePage() noexcept {
+  return true;
+}
+
 Layout installedLayout() noexcept {
   return Layout::PerUser;
 }

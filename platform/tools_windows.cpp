@@ -128,6 +128,16 @@ std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept {
   return static_cast<std::uint32_t>(length + sizeof BELOW - 1);
 }
 
+bool userNameFitsCodePage() noexcept {
+  wchar_t name[256];
+  const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", name, 256);
+  if (length == 0 || length >= 256) return true;  // unset, empty or too long: said otherwise
+  BOOL lost = FALSE;
+  const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name,
+                                          static_cast<int>(length), nullptr, 0, nullptr, &lost);
+  return bytes > 0 && !lost;
+}
+
 bool visitDisplayModes(ModeVisitor each, void* context) noexcept {
   DEVMODEA present{};
   present.dmSize = sizeof present;

@@ -18,6 +18,10 @@ bool showsAsItself(const std::string& name) {
 std::string findingWords(const ctl::Finding& finding, const ctl::Status& status) {
   switch (finding.status) {
     case ctl::EXIT_NO_FILE:
+      if (status.folder.source == ctl::FolderSource::UserDefault)
+        return "There is no preference file at " + status.file +
+               ". reskeeper makes it when you sign in and keeps nothing until then; sign out "
+               "and in again.";
       return "There is no preference file at " + status.file +
              ". reskeeper records and keeps nothing until it exists; installing reskeeper "
              "again creates it.";
@@ -28,6 +32,10 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
       return "The preference file cannot be read, so reskeeper keeps nothing. Ask an "
              "administrator to install reskeeper again, which repairs its rights.";
     case ctl::EXIT_UNWRITABLE:
+      if (status.folder.layout != ctl::Layout::Shared)
+        return "You may not change the preference file: reskeeper applies the resolutions it "
+               "holds but records nothing, and a resolution cannot be kept from here. Give "
+               "yourself write access to " + status.file + ".";
       return "You may not change the preference file: reskeeper applies the resolutions it "
              "holds but records nothing, and a resolution cannot be kept from here. Ask an "
              "administrator to install reskeeper again, which lets every user change it.";
@@ -97,16 +105,19 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
 }
 
 std::string findingsText(const ctl::Status& status) {
+  std::string notes;
+  for (const std::string& note : status.notes) notes += "\r\n\r\nNote: " + note + ".";
   if (status.findings.empty())
-    return status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
-                                  sizeWords(status.record) + " for you."
-                            : "Nothing is wrong: reskeeper runs in your session.";
+    return (status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
+                                   sizeWords(status.record) + " for you."
+                             : std::string("Nothing is wrong: reskeeper runs in your session.")) +
+           notes;
   std::string text;
   for (const ctl::Finding& finding : status.findings) {
     if (!text.empty()) text += "\r\n\r\n";
     text += findingWords(finding, status);
   }
-  return text;
+  return text + notes;
 }
 
 std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning) {

@@ -42,7 +42,7 @@ class Ctl:
         self.wine = isinstance(s.program, Wine)
         self.path = shutil.copy(path, os.path.join(s.program.bin, os.path.basename(path)))
 
-    def run(self, folder, user, *args, nobody=False):
+    def run(self, folder, user, *args, nobody=False, home="/nonexistent"):
         """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`."""
         args = [a if isinstance(a, bytes) else a.encode() for a in args]
         if self.wine:
@@ -56,7 +56,7 @@ class Ctl:
                     args, "\n".join(c for _, c in session.unix_processes())))
         else:
             env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                   "DISPLAY": os.environ["DISPLAY"], "HOME": "/nonexistent"}
+                   "DISPLAY": os.environ["DISPLAY"], "HOME": home}
             for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
                 if name in os.environ:
                     env[name] = os.environ[name]
@@ -67,8 +67,8 @@ class Ctl:
                                             stdin=scenarios.subprocess.DEVNULL, timeout=120)
         return done.returncode, done.stdout, done.stderr
 
-    def expect(self, status, folder, user, *args, nobody=False):
-        code, out, err = self.run(folder, user, *args, nobody=nobody)
+    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent"):
+        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home)
         check(code == status, "reskeeperctl %s: expected exit status %d, got %d\nstdout:\n%s\n"
               "stderr:\n%s" % (" ".join(map(str, args)), status, code,
                                out.decode(errors="replace"), err.decode(errors="replace")))
@@ -161,11 +161,37 @@ def status(s, ctl):
         if keeper is not None or name == "USERNAME unset":
             s.start(work, keeper)
             s.settle()
-        out, _ = ctl.expect(found[0] if found else 0, work, user, "status", nobody=nobody)
-        lines = [l for l in out.decode(errors="replace").splitlines() if l.startswith("problem")]
-        got = [int(l.split()[1].rstrip(":")) for l in lines]
-        check(got == found, "%s: expected problems %s, got:\n%s" % (name, found, "\n".join(lines)))
+        out, _ = ctl.expect(found[0] if found else 0, work, user, "status", "--json",
+                            nobody=nobody)
+        report = json.loads(out.decode("utf-8"))
+        got = [problem["status"] for problem in report["problems"]]
+        check(got == found and report["status"] == (found[0] if found else 0),
+              "%s: expected problems %s, got:\n%s" % (name, found, out.decode()))
         s.stop()
+
+
+@case(LINUX)
+def per_user_folder(s, ctl):
+    """Outside a folder holding the file, the tools take the user's own folder: status names it
+    and the layout; set for another user is refused there, since that user's keeper reads their
+    own file; set for oneself lands in it."""
+    home = s.work(None, data=False)
+    own = os.path.join(home, ".local", "share", "reskeeper")
+    os.makedirs(os.path.join(own, "Data"))
+    data = group(b"alice", 800, 600)
+    with open(os.path.join(own, "Data", "Pref.txt"), "wb") as f:
+        f.write(data)
+    elsewhere = s.work(None, data=False)
+    out, _ = ctl.expect(9, elsewhere, b"alice", "status", "--json", home=home)
+    report = json.loads(out.decode("utf-8"))
+    check((report["chosen"], report["layout"], report["record"]) ==
+          ("user-own", "per-user", {"width": 800, "height": 600}) and
+          report["file"] == os.path.join(own, "Data", "Pref.txt"), "status said:\n%s" % out.decode())
+    _, err = ctl.expect(2, elsewhere, b"alice", "set", "--user", "bob", "800x600", home=home)
+    check(b"bob's own file" in err, "the refusal said:\n%s" % err.decode(errors="replace"))
+    ctl.expect(0, elsewhere, b"alice", "set", "--force", "1024x768", home=home)
+    with open(os.path.join(own, "Data", "Pref.txt"), "rb") as f:
+        check(f.read() == group(b"alice", 1024, 768), "set for oneself missed the own file")
 
 
 # ---- list --json and bad input ---------------------------------------------------------------
@@ -203,6 +229,7 @@ def bad_input(s, ctl):
                  ["set", "40000x768"], ["set", "1920x1080x"], ["set", "800x600", "900x700"],
                  ["set", "--user", "a]b", "800x600"],
                  ["status", "--frobnicate"], ["list", "--force"], ["status", "extra"],
+                 ["modes", "--user", "x"], ["set", "--json", "800x600"],
                  ["--folder"], []] + ([] if ctl.wine else [["set", "--user", "a\nb", "800x600"]]):
         out, err = ctl.expect(2, work, b"alice", *args)
         # Wine may add lines of its own on standard error.
