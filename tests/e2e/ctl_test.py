@@ -42,7 +42,7 @@ class Ctl:
         self.wine = isinstance(s.program, Wine)
         self.path = shutil.copy(path, os.path.join(s.program.bin, os.path.basename(path)))
 
-    def run(self, folder, user, *args, nobody=False, home="/nonexistent"):
+    def run(self, folder, user, *args, nobody=False, home="/nonexistent", display=None):
         """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`."""
         args = [a if isinstance(a, bytes) else a.encode() for a in args]
         if self.wine:
@@ -56,7 +56,7 @@ class Ctl:
                     args, "\n".join(c for _, c in session.unix_processes())))
         else:
             env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                   "DISPLAY": os.environ["DISPLAY"], "HOME": home}
+                   "DISPLAY": os.environ["DISPLAY"] if display is None else display, "HOME": home}
             for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
                 if name in os.environ:
                     env[name] = os.environ[name]
@@ -67,8 +67,8 @@ class Ctl:
                                             stdin=scenarios.subprocess.DEVNULL, timeout=120)
         return done.returncode, done.stdout, done.stderr
 
-    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent"):
-        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home)
+    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent", display=None):
+        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home, display=display)
         check(code == status, "reskeeperctl %s: expected exit status %d, got %d\nstdout:\n%s\n"
               "stderr:\n%s" % (" ".join(map(str, args)), status, code,
                                out.decode(errors="replace"), err.decode(errors="replace")))
@@ -237,6 +237,7 @@ def bad_input(s, ctl):
               "%s: expected one line on stderr only, got\n%s\n%s" % (args, out, err))
     if not ctl.wine:  # cmd's `set USERNAME=` removes the variable: no empty value under wine
         ctl.expect(7, work, b"", "set", "800x600")
+        ctl.expect(10, work, b"alice", "modes", "--json", display=":none")
     check(s.prefs(work) == data, "the file changed:\n%s" % shown(s.prefs(work)))
 
 
