@@ -87,7 +87,10 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments) {
       if (inline_value) return refuse(quoted(argument) + " takes no value");
     } else if (!inline_value) {
       if (i + 1 >= arguments.size()) {
-        return refuse(argument + " needs " + (option->bit == 0 ? "a folder" : "a name"));
+        return refuse(argument + " needs " +
+                      (option->bit == 0                ? "a folder"
+                       : option->bit == OPTION_CONFIRM ? "a number of seconds"
+                                                       : "a name"));
       }
       value = arguments[++i];
     }
@@ -97,6 +100,7 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments) {
     } else {
       invocation.options |= option->bit;
       if (option->bit == OPTION_USER) invocation.user = value;
+      if (option->bit == OPTION_CONFIRM) invocation.confirm = value;
     }
   }
   if (invocation.version) return parsed;

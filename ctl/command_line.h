@@ -16,6 +16,8 @@ enum OptionBit : unsigned {
   OPTION_JSON = 1u << 0,
   OPTION_USER = 1u << 1,
   OPTION_FORCE = 1u << 2,
+  OPTION_YES = 1u << 3,
+  OPTION_CONFIRM = 1u << 4,
 };
 
 struct Option {
@@ -35,9 +37,11 @@ struct Invocation {
   std::string folder;    // --folder DIR, or empty
   unsigned options = 0;  // the OptionBit switches and valued options given
   std::string user;      // --user NAME
+  std::string confirm;   // --confirm SECONDS, as given
   std::vector<std::string> operands;
   // Filled in by the verb's check.
   Size size;
+  int confirmSeconds = CONFIRM_SECONDS;
 };
 
 struct Verb {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ctl {
@@ -33,6 +34,7 @@ enum Exit : int {
   EXIT_NO_KEEPER = 9,       // no keeper runs in this session
   EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
   EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
+  EXIT_RETURNED = 12,       // set: the new size was not kept; the one before came back
 };
 
 // Each exit status with its meaning in a few words, in order, for help texts and checks.
@@ -206,11 +208,23 @@ struct SetRequest {
   bool userGiven = false;  // false: the current user (user is then ignored)
   Size size;
   bool force = false;  // store a size the display does not list
+  // Wait for a running keeper's passes to confirm the size; without, return once it is stored
+  // (for a session that is ending).
+  bool waitForKeeper = true;
 };
 
 struct SetOutcome {
+  SetOutcome() = default;
+  SetOutcome(int status, std::string message, Size previous = {}, bool switched = false)
+      : status(status), message(std::move(message)), previous(previous), switched(switched) {}
+
   int status = EXIT_FAILED;  // one of Exit
   std::string message;       // one plain line saying what happened
+  // With EXIT_OK: the size to return to (the user's kept size before, or the size the screen
+  // showed when there was none), and whether the keeper switched the screen from another size
+  // to the new one, after which the person is asked to keep it.
+  Size previous;
+  bool switched = false;
 };
 
 // Called with a plain line at each stage that takes time (waiting for the file, waiting for the
@@ -225,5 +239,15 @@ using Progress = std::function<void(const std::string&)>;
 // seconds.
 SetOutcome setResolution(const Folder& folder, const SetRequest& request,
                          const Progress& progress = {});
+
+// How long a new size waits to be kept before it returns, by default and at most, in seconds.
+inline constexpr int CONFIRM_SECONDS = 15;
+inline constexpr int MAX_CONFIRM_SECONDS = 300;
+
+// Takes back the size `set` stored for `request`'s user: stores `set.previous` again and waits
+// for the keeper to switch the screen back. EXIT_RETURNED when the previous size is kept again
+// (and, with a running keeper, shown), or what storing it gave.
+SetOutcome returnToPrevious(const Folder& folder, const SetRequest& request, const SetOutcome& set,
+                            const Progress& progress = {});
 
 }  // namespace ctl

@@ -19,6 +19,8 @@ constexpr int WRITES = 5;
 // wait for one more pass when they cannot be seen.
 constexpr unsigned SAVE_WAIT_STEPS = 160;
 constexpr std::uint32_t PASS_WAIT_MS = keeper::CYCLE_PERIOD_MS + 100;
+// The wait for the screen to show a size the keeper has switched to (2 s).
+constexpr unsigned SCREEN_WAIT_STEPS = 40;
 
 // Stores `size` for `name` in the file at `path`, waiting a bounded time while another program
 // holds it. EXIT_OK when the document was written back, or tried to be: a store that could only
@@ -60,6 +62,16 @@ bool awaitTwoSaves(const std::string& path, std::int64_t stamp) {
     }
   }
   return saves == 2;
+}
+
+// Whether the screen shows `size`, asked again for a moment: the keeper switched it in the pass
+// whose save was seen, and the news of the change reaches this process a little later.
+bool screenShows(Size size) {
+  for (unsigned step = 0; step < SCREEN_WAIT_STEPS; ++step) {
+    if (screenSize() == size) return true;
+    platform::sleepMilliseconds(WAIT_STEP_MS);
+  }
+  return screenSize() == size;
 }
 
 // Whether the keeper, loading the file at `path` now, would give `name` the record `size`.
@@ -125,7 +137,17 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
   }
   if (writable != EXIT_OK) return {writable, "cannot open " + file + "; nothing changed"};
 
-  const bool keeperRuns = platform::keeperRunning();
+  // What to return to should the person not keep the new size.
+  std::vector<Record> records;
+  Encoding encoding = Encoding::Unknown;
+  bool busy = false;
+  const Size screenBefore = screenSize();
+  Size previous = screenBefore;
+  if (loadWaiting(file, records, encoding, busy) == EXIT_OK) {
+    if (const Record* record = findRecord(records, name)) previous = record->size;
+  }
+
+  const bool keeperRuns = request.waitForKeeper && platform::keeperRunning();
   for (int write = 1; write <= WRITES; ++write) {
     if (write == 1) say("storing " + size + " for " + who + " in " + file);
     const int stored = store(file, name, request.size);
@@ -171,7 +193,9 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
       checked = check(file, name, request.size);
     }
     if (checked == EXIT_OK) {
-      return {EXIT_OK, "stored " + size + " for " + who + "; the keeper keeps it"};
+      const bool switched = screenBefore != request.size && screenShows(request.size);
+      return {EXIT_OK, "stored " + size + " for " + who + "; the keeper keeps it", previous,
+              switched};
     }
     if (checked != EXIT_DID_NOT_STAY) {
       return {checked, "stored " + size + ", but " + file + " could not be read back"};
@@ -184,6 +208,20 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
               " times, but the keeper wrote another size over it every time (another "
               "program writes the file, or the keeper remembers a name that "
               "differs only in case: restarting it clears that)"};
+}
+
+SetOutcome returnToPrevious(const Folder& folder, const SetRequest& request, const SetOutcome& set,
+                            const Progress& progress) {
+  SetRequest back = request;
+  back.size = set.previous;
+  back.force = true;  // it was kept or shown a moment ago
+  SetOutcome returned = setResolution(folder, back, progress);
+  if (returned.status != EXIT_OK) return returned;
+  const std::string size = sizeText(set.previous);
+  if (request.waitForKeeper && platform::keeperRunning() && !screenShows(set.previous)) {
+    return {EXIT_RETURNED, "stored " + size + " again; the screen does not show it yet"};
+  }
+  return {EXIT_RETURNED, "returned to " + size + ", the size before"};
 }
 
 }  // namespace ctl

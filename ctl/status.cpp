@@ -90,7 +90,9 @@ Status readStatus(const Folder& folder) {
   if (s.user.state == UserNameState::Set && !platform::userNameFitsCodePage()) {
     s.notes.push_back(
         "USERNAME holds characters outside the system's ANSI code page, so the keeper reads "
-        "it as " + displayName(s.user.name) + ", which other such names can read as too: in "
+        "it as " +
+        displayName(s.user.name) +
+        ", which other such names can read as too: in "
         "one shared file they would share one record");
   }
   if (const Record* record = findRecord(records, s.user.name)) {

@@ -1,10 +1,12 @@
 // reskeeperctl's verbs and options, each in one row of its table, and what each verb does: data
 // to standard output, messages to standard error.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "ctl/command_line.h"
 #include "ctl/json.h"
+#include "platform/tools.h"
 
 namespace ctl::cli {
 namespace {
@@ -88,8 +90,8 @@ void printStatusJson(const Status& s) {
       jsonString(s.user.name).c_str(), userStateKey(s.user.state),
       jsonSize(s.hasRecord, s.record).c_str(),
       s.hasRecord && s.modesKnown ? jsonBool(s.recordIsMode).c_str() : "null",
-      jsonSize(s.screenKnown, s.screen).c_str(), jsonBool(s.keeperRunning).c_str(),
-      notes.c_str(), problems.c_str(), problems.empty() ? "" : "\n  ", s.exitStatus());
+      jsonSize(s.screenKnown, s.screen).c_str(), jsonBool(s.keeperRunning).c_str(), notes.c_str(),
+      problems.c_str(), problems.empty() ? "" : "\n  ", s.exitStatus());
 }
 
 void printStatus(const Status& s) {
@@ -200,6 +202,16 @@ int runModes(const Invocation& invocation) {
 std::string checkSet(Invocation& invocation) {
   std::string error;
   if (!parseSize(invocation.operands[0], invocation.size, error)) return error;
+  if (invocation.options & OPTION_CONFIRM) {
+    const std::string& seconds = invocation.confirm;
+    const bool digits = !seconds.empty() && seconds.size() <= 3 &&
+                        seconds.find_first_not_of("0123456789") == std::string::npos;
+    invocation.confirmSeconds = digits ? std::stoi(seconds) : 0;
+    if (invocation.confirmSeconds < 1 || invocation.confirmSeconds > MAX_CONFIRM_SECONDS) {
+      return "--confirm takes a number of seconds from 1 to " +
+             std::to_string(MAX_CONFIRM_SECONDS) + ", not '" + displayName(seconds) + "'";
+    }
+  }
   if ((invocation.options & OPTION_USER) != 0 && !canKeepSizeFor(invocation.user) &&
       !invocation.user.empty()) {
     return "the user name '" + displayName(invocation.user) +
@@ -227,7 +239,32 @@ int runSet(const Invocation& invocation) {
   }
   const SetOutcome outcome = setResolution(folder, request, message);
   message(outcome.message);
-  return outcome.status;
+  // A size someone can see is asked about: it may leave the screen black or unreadable.
+  if (outcome.status != EXIT_OK || !outcome.switched || request.userGiven || request.force ||
+      (invocation.options & OPTION_YES) != 0 || !platform::interactiveTerminal()) {
+    return outcome.status;
+  }
+  const int seconds = invocation.confirmSeconds;
+  std::fprintf(stderr, "Keep %s? [y/N] (returning to %s in %d s) ", sizeText(request.size).c_str(),
+               sizeText(outcome.previous).c_str(), seconds);
+  std::fflush(stderr);
+  char line[64];
+  const bool answered =
+      platform::readTerminalLine(line, sizeof line, static_cast<std::uint32_t>(seconds) * 1000);
+  std::string answer = answered ? line : "";
+  answer.erase(0, answer.find_first_not_of(" \t"));
+  answer.erase(answer.find_last_not_of(" \t") + 1);
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!answered) std::fputc('\n', stderr);
+  if (answer == "y" || answer == "yes") {
+    message("kept " + sizeText(request.size));
+    return EXIT_OK;
+  }
+  message(std::string(answered ? "not kept" : "no answer") + "; returning to " +
+          sizeText(outcome.previous));
+  const SetOutcome returned = returnToPrevious(folder, request, outcome, message);
+  message(returned.message);
+  return returned.status;
 }
 
 }  // namespace
@@ -237,6 +274,9 @@ const Option OPTIONS[] = {
     {"--json", nullptr, OPTION_JSON, "print JSON for scripts"},
     {"--user", "NAME", OPTION_USER, "the user to store the size for (default: you)"},
     {"--force", nullptr, OPTION_FORCE, "store a size the display does not list"},
+    {"--yes", nullptr, OPTION_YES, "keep the new size without asking"},
+    {"--confirm", "SECONDS", OPTION_CONFIRM,
+     "how long a new size waits to be kept before it returns (default 15)"},
 };
 const std::size_t OPTION_COUNT = sizeof OPTIONS / sizeof *OPTIONS;
 
@@ -256,11 +296,15 @@ const Verb VERBS[] = {
      "The primary display's modes with their refresh rates; * marks the present one. --json\n"
      "prints an array of {\"width\", \"height\", \"refreshRates\", \"present\"}.\n",
      nullptr, runModes},
-    {"set", "WIDTHxHEIGHT", 1, OPTION_USER | OPTION_FORCE,
+    {"set", "WIDTHxHEIGHT", 1, OPTION_USER | OPTION_FORCE | OPTION_YES | OPTION_CONFIRM,
      "keep WIDTHxHEIGHT for you (or for NAME)",
      "Stores the size for you (or for NAME) so that the keeper applies and keeps it, and with a\n"
      "running keeper waits for its next passes to confirm it. A size the display does not list\n"
-     "is refused unless --force.\n",
+     "is refused unless --force. At a terminal, once the keeper has switched your screen to it,\n"
+     "it asks whether to keep it: only y keeps it; anything else, or no answer within the\n"
+     "countdown (15 s, or --confirm SECONDS), stores the size before again and waits for the\n"
+     "keeper to switch back (exit status 12). --yes keeps it without asking; nothing is asked\n"
+     "without a terminal, with --user, or with --force.\n",
      checkSet, runSet},
 };
 const std::size_t VERB_COUNT = sizeof VERBS / sizeof *VERBS;

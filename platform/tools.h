@@ -57,6 +57,15 @@ std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 // other such names can share. Always true on Linux, where the name is bytes.
 bool userNameFitsCodePage() noexcept;
 
+// Whether standard input and standard error are both a terminal (on Windows, a console): a
+// person is there to answer a question.
+bool interactiveTerminal() noexcept;
+
+// Reads the line the person types at the terminal on standard input, without its line end, into
+// `buffer` of `capacity` bytes (cut to fit, ended by a zero byte). False when no whole line came
+// within `milliseconds`, or the input ended.
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept;
+
 // Calls `each(context, width, height, refreshHz, present)` once for every mode the primary
 // display lists (refreshHz 0 when unknown; `present` for the mode it shows now), sizes as the
 // screen shows them. False when the display cannot be reached.

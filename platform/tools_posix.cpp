@@ -1,7 +1,10 @@
 // The tools' OS calls on POSIX systems: the current folder, probes of the preference file, and
 // the user's own folder.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,6 +55,77 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
 
 bool userNameFitsCodePage() noexcept {
   return true;
+}
+
+bool interactiveTerminal() noexcept {
+  return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+}
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void noteInterruption(int) {
+  interrupted = 1;
+}
+
+// Takes Ctrl-C and a closed terminal as an answer for as long as it lives: the wait ends
+// instead of the process, so that the caller can still act on the answer.
+class InterruptionAsAnswer {
+ public:
+  InterruptionAsAnswer() noexcept {
+    interrupted = 0;
+    struct sigaction take {};
+    take.sa_handler = noteInterruption;
+    sigemptyset(&take.sa_mask);
+    take.sa_flags = 0;  // no restart: the wait is interrupted
+    ::sigaction(SIGINT, &take, &int_);
+    ::sigaction(SIGHUP, &take, &hup_);
+  }
+  ~InterruptionAsAnswer() {
+    ::sigaction(SIGINT, &int_, nullptr);
+    ::sigaction(SIGHUP, &hup_, nullptr);
+  }
+  InterruptionAsAnswer(const InterruptionAsAnswer&) = delete;
+  InterruptionAsAnswer& operator=(const InterruptionAsAnswer&) = delete;
+
+ private:
+  struct sigaction int_ {};
+  struct sigaction hup_ {};
+};
+
+}  // namespace
+
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept {
+  if (capacity == 0) return false;
+  const InterruptionAsAnswer answer;
+  std::uint32_t length = 0;
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t spent =
+        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (spent >= milliseconds) break;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, static_cast<int>(milliseconds - spent));
+    if (interrupted) break;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char c;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (interrupted) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    if (c == '\n') {
+      buffer[length] = '\0';
+      return true;
+    }
+    if (c != '\r' && length + 1 < capacity) buffer[length++] = c;
+  }
+  buffer[length] = '\0';
+  return false;
 }
 
 Layout installedLayout() noexcept {

@@ -138,6 +138,73 @@ bool userNameFitsCodePage() noexcept {
   return bytes > 0 && !lost;
 }
 
+namespace {
+
+bool isConsole(DWORD which) {
+  const HANDLE handle = ::GetStdHandle(which);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+// A line read on a thread of its own, so that the wait for it can end.
+struct LineRead {
+  char text[256];
+  DWORD length;
+  BOOL read;
+};
+
+HANDLE interruption = nullptr;
+
+// Ctrl-C, Ctrl-Break and a closed console end the wait instead of the process. A closed console
+// ends the process once this returns, whatever it answers, so that one is held back for the few
+// seconds Windows grants, for the caller to act on the answer first.
+BOOL WINAPI noteInterruption(DWORD event) {
+  if (interruption != nullptr) ::SetEvent(interruption);
+  if (event == CTRL_CLOSE_EVENT) ::Sleep(4000);
+  return TRUE;
+}
+
+DWORD WINAPI readLine(void* context) {
+  auto* line = static_cast<LineRead*>(context);
+  line->read = ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), line->text, sizeof line->text - 1,
+                          &line->length, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+bool interactiveTerminal() noexcept {
+  return isConsole(STD_INPUT_HANDLE) && isConsole(STD_ERROR_HANDLE);
+}
+
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept {
+  if (capacity == 0) return false;
+  buffer[0] = '\0';
+  // Left to the process when no line comes: the reader may still be blocked in its read.
+  static LineRead line;
+  line = LineRead{};
+  if (interruption == nullptr) interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (interruption == nullptr) return false;
+  ::ResetEvent(interruption);
+  const HANDLE reader = ::CreateThread(nullptr, 0, readLine, &line, 0, nullptr);
+  if (reader == nullptr) return false;
+  ::SetConsoleCtrlHandler(noteInterruption, TRUE);
+  const HANDLE ends[2] = {reader, interruption};
+  const bool came = ::WaitForMultipleObjects(2, ends, FALSE, milliseconds) == WAIT_OBJECT_0;
+  ::SetConsoleCtrlHandler(noteInterruption, FALSE);
+  if (!came) ::CancelSynchronousIo(reader);
+  ::CloseHandle(reader);
+  if (!came || !line.read || line.length == 0) return false;
+  DWORD length = 0;
+  while (length < line.length && line.text[length] != '\r' && line.text[length] != '\n') ++length;
+  if (length == line.length) return false;  // no line end: the input ended
+  if (length >= capacity) length = capacity - 1;
+  std::memcpy(buffer, line.text, length);
+  buffer[length] = '\0';
+  return true;
+}
+
 bool visitDisplayModes(ModeVisitor each, void* context) noexcept {
   DEVMODEA present{};
   present.dmSize = sizeof present;

@@ -35,7 +35,8 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
       if (status.folder.layout != ctl::Layout::Shared)
         return "You may not change the preference file: reskeeper applies the resolutions it "
                "holds but records nothing, and a resolution cannot be kept from here. Give "
-               "yourself write access to " + status.file + ".";
+               "yourself write access to " +
+               status.file + ".";
       return "You may not change the preference file: reskeeper applies the resolutions it "
              "holds but records nothing, and a resolution cannot be kept from here. Ask an "
              "administrator to install reskeeper again, which lets every user change it.";
@@ -120,11 +121,14 @@ std::string findingsText(const ctl::Status& status) {
   return text + notes;
 }
 
-std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning) {
+std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, const ctl::Status& status) {
   const std::string wanted = sizeWords(size);
   switch (outcome.status) {
     case ctl::EXIT_OK:
-      if (keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
+      if (status.keeperRunning && !outcome.switched && status.screenKnown && status.screen != size)
+        return "Stored " + wanted + ", but the screen still shows " + sizeWords(status.screen) +
+               ": the display did not take it.";
+      if (status.keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
       return "Stored " + wanted +
              ". reskeeper is not running in your session; it applies "
              "this resolution when it starts.";
@@ -148,6 +152,25 @@ std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool kee
     default:
       return "Not kept: " + outcome.message;
   }
+}
+
+}  // namespace settings
+
+namespace settings {
+
+std::string countdownWords(ctl::Size previous, int seconds) {
+  return "Returning to " + sizeWords(previous) + " in " + std::to_string(seconds) +
+         (seconds == 1 ? " second" : " seconds");
+}
+
+std::string returnedText(const ctl::SetOutcome& returned, ctl::Size size, ctl::Size previous,
+                         bool answered) {
+  const std::string why = answered ? "You chose to return" : "No answer came";
+  if (returned.status == ctl::EXIT_RETURNED)
+    return why + ": reskeeper keeps " + sizeWords(previous) + " again, not " + sizeWords(size) +
+           ".";
+  return why + ", but " + sizeWords(previous) + " could not be stored again: " + returned.message +
+         ".";
 }
 
 }  // namespace settings

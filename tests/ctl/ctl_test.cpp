@@ -130,6 +130,10 @@ TEST(CommandLine, EveryVerbAndOptionByTheTable) {
       {{"--folder"}, nullptr, "--folder needs a folder"},
       {{"--folder="}, nullptr, "--folder needs a folder"},
       {{"--json=yes", "list"}, nullptr, "'--json' takes no value"},
+      {{"set", "--confirm=300", "--yes", "800x600"}, "set", ""},
+      {{"set", "--confirm", "301", "800x600"}, "set", "--confirm takes a number of seconds"},
+      {{"set", "--confirm", "x", "800x600"}, "set", "--confirm takes a number of seconds"},
+      {{"status", "--yes"}, "status", "--yes does not go with status"},
       {{"a\nb"}, nullptr, "unknown verb 'a\\x0Ab'"},
   };
   for (const auto& c : cases) {

@@ -12,6 +12,7 @@ A Windows program that does not exist yet gives exit status 77 (skipped)."""
 import argparse
 import json
 import os
+import select
 import shutil
 import sys
 
@@ -134,6 +135,64 @@ def set_then_start(s, ctl):
     s.expect(work, start + group(b"dave", 1024, 768), (1024, 768), "after the second set")
     s.passes(4)
     s.check_now(work, start + group(b"dave", 1024, 768), (1024, 768), "four passes later")
+
+
+def at_terminal(ctl, folder, user, args, answer=None, after=None):
+    """(exit status, what the terminal showed) of reskeeperctl ARGS with standard input and
+    error on a pseudo-terminal, typing `answer` once `after` (bytes) has been shown."""
+    main, terminal = os.openpty()
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": os.environ["DISPLAY"],
+           "HOME": "/nonexistent", "USERNAME": user}
+    for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        if name in os.environ:
+            env[name] = os.environ[name]
+    process = scenarios.subprocess.Popen([ctl.path, *args], cwd=folder, env=env, stdin=terminal,
+                                         stdout=scenarios.subprocess.DEVNULL, stderr=terminal)
+    os.close(terminal)
+    shown = b""
+    typed = answer is None
+    while True:
+        ready, _, _ = select.select([main], [], [], 120)
+        if not ready:
+            process.kill()
+            raise Failure("reskeeperctl %s said nothing for 2 minutes:\n%s" % (args, shown))
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's other end is gone: the program ended
+            break
+        if not chunk:
+            break
+        shown += chunk
+        if not typed and after in shown:
+            os.write(main, answer)
+            typed = True
+    os.close(main)
+    return process.wait(60), shown.decode(errors="replace")
+
+
+@case(LINUX)
+def set_confirm(s, ctl):
+    """At a terminal, set asks once the keeper has switched the screen: no answer within the
+    countdown stores the size before again, the screen returns to it and the exit status is 12;
+    y keeps the new size. Without a terminal nothing is asked."""
+    e2e.set_mode(1280, 1024)
+    kept = b"; mine\r\n" + group(b"alice", 1280, 1024)
+    work = s.work(kept)
+    s.start(work, b"alice")
+    s.expect(work, kept, (1280, 1024))
+    prompt = "Keep 1024x768? [y/N] (returning to 1280x1024 in 3 s)"
+    code, shown = at_terminal(ctl, work, b"alice", ["set", "--confirm", "3", "1024x768"])
+    check(code == 12 and prompt in shown, "no answer: exit %d, the terminal showed:\n%s" % (
+        code, shown))
+    s.expect(work, kept, (1280, 1024), "after no answer")
+    code, shown = at_terminal(ctl, work, b"alice", ["set", "1024x768"], b"y\n", b"[y/N]")
+    check(code == 0 and "(returning to 1280x1024 in 15 s)" in shown,
+          "y: exit %d, the terminal showed:\n%s" % (code, shown))
+    s.passes(4)
+    s.check_now(work, b"; mine\r\n" + group(b"alice", 1024, 768), (1024, 768), "after y")
+    _, err = ctl.expect(0, work, b"alice", "set", "800x600")
+    check(b"Keep" not in err, "asked without a terminal:\n%s" % err.decode(errors="replace"))
+    s.expect(work, b"; mine\r\n" + group(b"alice", 800, 600), (800, 600), "without a terminal")
 
 
 # ---- status --------------------------------------------------------------------------------
