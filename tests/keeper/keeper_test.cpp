@@ -389,18 +389,23 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
 }
 
 TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {
-  std::string file;
+  std::string users;
   for (int i = 0; i < 200; ++i) {
-    file += "[user" + std::to_string(i) + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
+    users += "[user" + std::to_string(i) + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
   }
-  writePrefs(file);
-  fakeSystem().userName = "user7";
-  keeper::runPass();
-  keeper::runPass();  // the first steady pass
-  const std::uint64_t before = platform::allocationCount();
-  keeper::runPass();
-  EXPECT_EQ(platform::allocationCount() - before, 2u) << "one content buffer per step";
-  EXPECT_EQ(prefs(), visible(file));
+  for (const std::string& file : {users, "\xEF\xBB\xBF\r\n" + users}) {
+    SCOPED_TRACE(visible(file.substr(0, 3)));
+    keeper::ScopedKeeperDefaults::reset();
+    keeper::useUserIndex(GetParam());
+    writePrefs(file);
+    fakeSystem().userName = "user7";
+    keeper::runPass();
+    keeper::runPass();  // the first steady pass
+    const std::uint64_t before = platform::allocationCount();
+    keeper::runPass();
+    EXPECT_EQ(platform::allocationCount() - before, 2u) << "one content buffer per step";
+    EXPECT_EQ(prefs(), visible(file));
+  }
 }
 
 // A file a person or an older program may have left: comments, lone LFs, blank lines, keys in
