@@ -286,54 +286,58 @@ bool chosen(Kind kind) {
 }
 
 constexpr platform::FileCalls COUNTING = {
-    [](const char* path, platform::FileHandle* file) {
-      if (chosen(OPEN_READ_WRITE)) {
-        plan.failReadOnlyOpen = plan.fault.mode == Mode::AndReadOnly;
-        return false;
-      }
-      return real().openReadWrite(path, file);
-    },
-    [](const char* path, platform::FileHandle* file) {
-      ++plan.calls[OPEN_READ_ONLY];
-      if (plan.failReadOnlyOpen) {
-        plan.failReadOnlyOpen = false;
-        return false;
-      }
-      return real().openReadOnly(path, file);
-    },
-    [](platform::FileHandle file, std::int64_t* size) {
-      return !chosen(SIZE) && real().size(file, size);
-    },
-    [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
-      if (chosen(READ)) {
-        if (plan.fault.mode == Mode::Fail) {
-          *got = 0;
+    .openReadWrite =
+        [](const char* path, platform::FileHandle* file) {
+          if (chosen(OPEN_READ_WRITE)) {
+            plan.failReadOnlyOpen = plan.fault.mode == Mode::AndReadOnly;
+            return false;
+          }
+          return real().openReadWrite(path, file);
+        },
+    .openReadOnly =
+        [](const char* path, platform::FileHandle* file) {
+          ++plan.calls[OPEN_READ_ONLY];
+          if (plan.failReadOnlyOpen) {
+            plan.failReadOnlyOpen = false;
+            return false;
+          }
+          return real().openReadOnly(path, file);
+        },
+    .size = [](platform::FileHandle file,
+               std::int64_t* size) { return !chosen(SIZE) && real().size(file, size); },
+    .read =
+        [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+          if (chosen(READ)) {
+            if (plan.fault.mode == Mode::Fail) {
+              *got = 0;
+              return false;
+            }
+            return real().read(file, buffer, count / 2, got);
+          }
+          return real().read(file, buffer, count, got);
+        },
+    .seek = [](platform::FileHandle file,
+               std::int64_t offset) { return !chosen(SEEK) && real().seek(file, offset); },
+    .reserve =
+        [](platform::FileHandle file, std::int64_t length) {
+          if (!chosen(RESERVE)) return real().reserve(file, length);
+          if (plan.fault.mode == Mode::Grown) real().reserve(file, length);
           return false;
-        }
-        return real().read(file, buffer, count / 2, got);
-      }
-      return real().read(file, buffer, count, got);
-    },
-    [](platform::FileHandle file, std::int64_t offset) {
-      return !chosen(SEEK) && real().seek(file, offset);
-    },
-    [](platform::FileHandle file, std::int64_t length) {
-      if (!chosen(RESERVE)) return real().reserve(file, length);
-      if (plan.fault.mode == Mode::Grown) real().reserve(file, length);
-      return false;
-    },
-    [](platform::FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
-      if (chosen(WRITE)) {
-        *written = 0;
-        if (plan.fault.mode == Mode::Halfway) real().write(file, buffer, count / 2, written);
-        return false;
-      }
-      const bool whole = real().write(file, buffer, count, written) && *written == count;
-      plan.wholeWrite = plan.wholeWrite || whole;
-      return whole;
-    },
-    [](platform::FileHandle file) { return !chosen(SET_END) && real().setEnd(file); },
-    [](platform::FileHandle file) { real().close(file); },
+        },
+    .write =
+        [](platform::FileHandle file, const void* buffer, std::uint32_t count,
+           std::uint32_t* written) {
+          if (chosen(WRITE)) {
+            *written = 0;
+            if (plan.fault.mode == Mode::Halfway) real().write(file, buffer, count / 2, written);
+            return false;
+          }
+          const bool whole = real().write(file, buffer, count, written) && *written == count;
+          plan.wholeWrite = plan.wholeWrite || whole;
+          return whole;
+        },
+    .setEnd = [](platform::FileHandle file) { return !chosen(SET_END) && real().setEnd(file); },
+    .close = [](platform::FileHandle file) { real().close(file); },
 };
 
 // A whole write-back of `text` over a file of `oldLength` bytes that could not be cut after it.
