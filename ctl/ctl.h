@@ -1,21 +1,26 @@
-// What reskeeperctl and reskeeper Settings share: which folder's preference file is meant, what
-// the keeper will make of it for a user (status), the users it would load (list), the display's
-// modes, and storing a user's size so that the keeper keeps it (set). Everything the file means
-// comes from the keeper's and the store's own code, so the tools never disagree with the keeper.
+// What reskeeperctl and reskeeper Settings share: which preference file is meant, what the keeper
+// will make of it for a user (status), the users it would load (list), the display's modes, and
+// storing a user's size so that the keeper keeps it (set). What the file means comes from the
+// keeper's own operations (keeper/profiles.h), so the tools never disagree with the keeper; they
+// ask and present.
 //
 // Text: user names are bytes in the system's ANSI code page (on Windows, CP_ACP), exactly as the
-// keeper holds them; messages are plain ASCII. Every call that takes a Folder makes that folder
-// the process's current folder, as the keeper's working folder, and leaves it so. One thread.
+// keeper holds them; messages are plain ASCII. Every call takes the folder or file it works on:
+// none changes the process's current folder or touches the keeper's own table. The calls that
+// read or write the file go through the store's one document, so one thread at a time makes
+// them (reskeeper Settings makes them on its worker, one round at a time).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ctl {
 
-// The exit statuses of reskeeperctl, also the status of each finding and of set's outcome.
+// The exit statuses of reskeeperctl, also the status of each finding and of set's outcome. A
+// lower status is the more fundamental problem: status exits with the lowest it found.
 enum Exit : int {
   EXIT_OK = 0,
   EXIT_FAILED = 1,          // the operation failed for another reason
@@ -29,32 +34,66 @@ enum Exit : int {
   EXIT_NO_KEEPER = 9,       // no keeper runs in this session
   EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
   EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
+  EXIT_RETURNED = 12,       // set: the new size was not kept; the one before came back
 };
 
-// ---- Which folder ----
+// Each exit status with its meaning in a few words, in order, for help texts and checks.
+struct ExitMeaning {
+  Exit status;
+  const char* words;
+};
+extern const ExitMeaning EXIT_MEANINGS[];
+extern const std::size_t EXIT_MEANING_COUNT;
+
+// ---- Which file ----
+
+// Where the install put each user's file (platform's Layout, as the tools name it).
+enum class Layout { NotInstalled, PerUser, Shared };
 
 enum class FolderSource {
   Option,         // given by the caller (--folder)
   CurrentFolder,  // the current folder holds Data/Pref.txt
-  Installed,      // Windows: HKLM\Software\reskeeper, value DataFolder (64-bit view)
-  UserDefault,    // Linux: $HOME/.local/share/reskeeper
+  Installed,      // the shared layout: the folder the installer recorded
+  UserDefault,    // the per-user layout: this user's own folder
   Fallback,       // none of those: the current folder, although it holds no Data/Pref.txt
 };
 
 struct Folder {
   std::string path;  // the keeper's working folder, the one holding Data/Pref.txt
   FolderSource source = FolderSource::Fallback;
+  Layout layout = Layout::NotInstalled;  // the layout installed, whichever folder was taken
 };
 
-// The folder meant: `option` when it is not empty, else the first of the defaults above that
-// applies. Changes nothing.
+// What the folder is chosen from; every field as the system tells it.
+struct FolderFacts {
+  std::string option;   // --folder, or empty
+  std::string current;  // the current folder, or empty when it cannot be told
+  bool currentHasFile = false;
+  Layout layout = Layout::NotInstalled;
+  std::string sharedFolder;  // the installed shared folder, or empty
+  std::string userFolder;    // this user's own folder, or empty (its variable unset)
+};
+
+// The folder meant by `facts`: the option when given (made absolute against the current
+// folder), else the current folder when it holds Data/Pref.txt, else this user's own folder in
+// the per-user layout or the shared folder in the shared layout, else the current folder.
+Folder chooseFolderFrom(const FolderFacts& facts);
+
+// The same, with the facts of this process and system. Changes nothing.
 Folder chooseFolder(const std::string& option);
 
 // One plain line saying how the folder was chosen, e.g. "the installed shared folder
-// (HKLM\Software\reskeeper DataFolder)".
+// (HKLM\Software\reskeeper, DataFolder)".
 std::string describeSource(FolderSource source);
 
-// The preference file's path in `folder`, as the tools name it to people.
+// Where a user's own folder is, as people read it: "%APPDATA%\reskeeper" on Windows,
+// "$HOME/.local/share/reskeeper" on Linux.
+std::string userFolderHint();
+
+// The layout as people read it: "per-user", "shared", "none".
+std::string layoutName(Layout layout);
+
+// The preference file's path in `folder`, as the tools name it to people and open it.
 std::string preferenceFilePath(const Folder& folder);
 
 // ---- Sizes and names ----
@@ -72,6 +111,9 @@ inline constexpr std::int32_t MAX_DIMENSION = 32767;
 // False with a one-line reason in `error` otherwise.
 bool parseSize(const std::string& text, Size& size, std::string& error);
 
+// "1920x1080", as the command line writes sizes.
+std::string sizeText(Size size);
+
 enum class UserNameState {
   Set,    // USERNAME holds a name the keeper uses as it is
   Unset,  // not set (or too long): the keeper's name is 255 spaces
@@ -86,9 +128,8 @@ struct UserName {
 // The current user's name as the keeper reads it from USERNAME.
 UserName currentUser();
 
-// Whether `name` can stand in a group header and read back as itself (no ']', CR or LF; the
-// empty name is rejected by set on its own terms).
-bool fitsGroupHeader(const std::string& name);
+// Whether the keeper can keep a size for `name` (not empty; no ']', CR or LF).
+bool canKeepSizeFor(const std::string& name);
 
 // A user name as people should see it: printable ASCII as is, other bytes as \xHH, and a name
 // of blanks only as "(N spaces)".
@@ -127,6 +168,9 @@ struct Mode {
 // reached (modes then empty).
 bool listModes(std::vector<Mode>& modes);
 
+// The size the primary display shows now; {0, 0} when it cannot be told.
+Size screenSize();
+
 // ---- Status ----
 
 struct Finding {
@@ -147,6 +191,8 @@ struct Status {
   bool recordIsMode = false;  // meaningful when hasRecord && modesKnown
   bool keeperRunning = false;
   std::vector<Finding> findings;  // in order of status
+  // Lines worth knowing that are no problem of this session's (no exit status of their own).
+  std::vector<std::string> notes;
 
   // The lowest status among the findings; EXIT_OK when there are none.
   int exitStatus() const;
@@ -162,11 +208,23 @@ struct SetRequest {
   bool userGiven = false;  // false: the current user (user is then ignored)
   Size size;
   bool force = false;  // store a size the display does not list
+  // Wait for a running keeper's passes to confirm the size; without, return once it is stored
+  // (for a session that is ending).
+  bool waitForKeeper = true;
 };
 
 struct SetOutcome {
+  SetOutcome() = default;
+  SetOutcome(int status, std::string message, Size previous = {}, bool switched = false)
+      : status(status), message(std::move(message)), previous(previous), switched(switched) {}
+
   int status = EXIT_FAILED;  // one of Exit
   std::string message;       // one plain line saying what happened
+  // With EXIT_OK: the size to return to (the user's kept size before, or the size the screen
+  // showed when there was none), and whether the keeper switched the screen from another size
+  // to the new one, after which the person is asked to keep it.
+  Size previous;
+  bool switched = false;
 };
 
 // Called with a plain line at each stage that takes time (waiting for the file, waiting for the
@@ -181,5 +239,15 @@ using Progress = std::function<void(const std::string&)>;
 // seconds.
 SetOutcome setResolution(const Folder& folder, const SetRequest& request,
                          const Progress& progress = {});
+
+// How long a new size waits to be kept before it returns, by default and at most, in seconds.
+inline constexpr int CONFIRM_SECONDS = 15;
+inline constexpr int MAX_CONFIRM_SECONDS = 300;
+
+// Takes back the size `set` stored for `request`'s user: stores `set.previous` again and waits
+// for the keeper to switch the screen back. EXIT_RETURNED when the previous size is kept again
+// (and, with a running keeper, shown), or what storing it gave.
+SetOutcome returnToPrevious(const Folder& folder, const SetRequest& request, const SetOutcome& set,
+                            const Progress& progress = {});
 
 }  // namespace ctl

@@ -16,23 +16,12 @@
 #include "prefs/prefs.h"
 #include "prefs/prefs_testing.h"
 #include "prefs/textconv.h"
+#include "support/file_lines.h"
 
 namespace {
 
 using fuzzing::check;
-
-unsigned char fold(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? c + 32 : c;
-}
-
-bool sameName(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) {
-      return false;
-    }
-    if (*a == '\0') return true;
-  }
-}
+using testing_support::sameName;
 
 // A name as the open document's lines hold it: UTF-8 in a UTF-8 document.
 std::string inFile(const std::string& name) {

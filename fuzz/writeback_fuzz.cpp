@@ -8,63 +8,15 @@
 #include "fuzz/fuzz_file.h"
 #include "prefs/prefs.h"
 #include "prefs/prefs_testing.h"
+#include "support/file_lines.h"
 
 namespace {
 
 using fuzzing::check;
-
-struct Line {
-  prefs::LineKind kind;
-  std::string key;
-  std::string text;
-  bool operator==(const Line&) const = default;
-};
-
-std::vector<Line> documentLines() {
-  std::vector<Line> lines;
-  for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine; line != nullptr;
-       line = line->next) {
-    const char* key = prefs::lineKey(*line);
-    lines.push_back({prefs::lineKind(*line), key != nullptr ? key : "", line->text});
-  }
-  return lines;
-}
-
-char fold(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-std::string normalForm(const std::vector<Line>& lines, std::int32_t encoding) {
-  std::string out = encoding == prefs::ENCODING_UTF8 ? "\xEF\xBB\xBF\r\n" : "";
-  // An ANSI text that would start with the mark's bytes starts with an empty line instead.
-  if (encoding == prefs::ENCODING_ANSI && !lines.empty() &&
-      lines[0].kind == prefs::LineKind::Entry && lines[0].key.rfind("\xEF\xBB\xBF", 0) == 0) {
-    out = "\r\n";
-  }
-  for (const Line& line : lines) {
-    switch (line.kind) {
-      case prefs::LineKind::Group:
-        out += "[" + line.text + "]";
-        break;
-      case prefs::LineKind::Comment:
-        out += "; " + line.text;
-        break;
-      case prefs::LineKind::Entry:
-        out += line.key + " = " + line.text;
-        break;
-    }
-    out += "\r\n";
-  }
-  return out;
-}
+using testing_support::FileLine;
+using testing_support::normalForm;
+using testing_support::openDocumentLines;
+using testing_support::sameName;
 
 // The probe write: Res_X = 7 at the top level, before the first group.
 void writeProbe() {
@@ -74,7 +26,7 @@ void writeProbe() {
 
 // The lines the probe write should leave: the first top-level Res_X (any case) takes the key's
 // spelling and the value, or a new entry ends the top-level lines.
-std::vector<Line> withProbe(std::vector<Line> lines) {
+std::vector<FileLine> withProbe(std::vector<FileLine> lines) {
   std::size_t end = 0;
   for (; end < lines.size() && lines[end].kind != prefs::LineKind::Group; ++end) {
     if (lines[end].kind == prefs::LineKind::Entry && sameName(lines[end].key, "Res_X")) {
@@ -84,7 +36,7 @@ std::vector<Line> withProbe(std::vector<Line> lines) {
     }
   }
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end),
-               Line{prefs::LineKind::Entry, "Res_X", "7"});
+               FileLine{prefs::LineKind::Entry, "Res_X", "7"});
   return lines;
 }
 
@@ -97,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Reading, enumerating and selecting, without a write, leave the file alone.
   check(prefs::openPreferences(path), "a regular file opens");
-  const std::vector<Line> parsed = documentLines();
+  const std::vector<FileLine> parsed = openDocumentLines();
   const std::int32_t encoding = prefs::parsedDocument().encoding;
   check(prefs::examineGroups(), "an open document can be examined");
   while (prefs::nextGroup()) {
@@ -113,17 +65,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // One write: the file becomes the normal form of the parsed lines plus the written one.
   check(prefs::openPreferences(path), "a regular file opens");
-  check(documentLines() == parsed, "the same bytes parse the same");
+  check(openDocumentLines() == parsed, "the same bytes parse the same");
   writeProbe();
-  const std::vector<Line> expected = withProbe(parsed);
-  check(documentLines() == expected, "the write changes exactly its own line");
+  const std::vector<FileLine> expected = withProbe(parsed);
+  check(openDocumentLines() == expected, "the write changes exactly its own line");
   prefs::closePreferences();
   const std::string written = fuzzing::readFile();
   check(written == normalForm(expected, encoding), "the write-back is the normal form");
 
   check(prefs::openPreferences(path), "a written file opens");
   check(prefs::parsedDocument().encoding == encoding, "the encoding survives a write-back");
-  check(documentLines() == expected, "a write-back parses to the same lines");
+  check(openDocumentLines() == expected, "a write-back parses to the same lines");
   writeProbe();
   prefs::closePreferences();
   check(fuzzing::readFile() == written, "writing back twice gives the same bytes");

@@ -1,8 +1,10 @@
-// The three steps of a pass and the endless cycle.
+// The three steps of a pass and the endless cycle; and, by the same rules, the loading and
+// storing that the programs beside the keeper ask for (profiles.h).
 #include "keeper/keeper.h"
 
 #include <cstring>
 
+#include "keeper/profiles.h"
 #include "keeper/state.h"
 #include "platform/platform.h"
 #include "prefs/prefs.h"
@@ -22,6 +24,43 @@ bool fitsGroupHeader(const char* name) {
   return true;
 }
 
+// Merges every named group of the open document into `table`: a name already there takes the
+// group's values, a new one is added. False when the document cannot be read or memory for a
+// record cannot be had, after which the rest of the document is not merged.
+bool mergeGroups(UserTable& table) {
+  // The save step writes the groups in table order: the record after the last one merged is
+  // usually the next group's.
+  std::uint32_t expected = 0;
+  if (!prefs::examineGroups()) return false;
+  while (prefs::nextGroup()) {
+    const platform::Owned<char> name = prefs::currentGroupName();
+    if (!name) return false;
+    if (name.get()[0] == '\0') continue;
+    const std::int32_t width = prefs::readLong(KEY_WIDTH, DEFAULT_WIDTH);
+    const std::int32_t height = prefs::readLong(KEY_HEIGHT, DEFAULT_HEIGHT);
+    if (UserResolution* record = findExpecting(table, name.get(), expected)) {
+      expected = static_cast<std::uint32_t>(record - table.records.records) + 1;
+      if (record->width != width || record->height != height) ++table.version;
+      record->width = width;
+      record->height = height;
+    } else if (!appendTo(table, name.get(), width, height)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void writeSize(std::int32_t width, std::int32_t height) {
+  prefs::writeLong(KEY_WIDTH, width);
+  prefs::writeLong(KEY_HEIGHT, height);
+}
+
+void releaseRecords(UserResolutionTable& table) {
+  for (std::uint32_t i = 0; i < table.count; ++i) platform::release(table.records[i].userName);
+  platform::release(table.records);
+  table = UserResolutionTable{};
+}
+
 }  // namespace
 
 void loadProfiles() noexcept {
@@ -32,28 +71,7 @@ void loadProfiles() noexcept {
     k.loadComplete = true;
     return;
   }
-  // The save step writes the groups in table order: the record after the last one merged is
-  // usually the next group's.
-  std::uint32_t expected = 0;
-  complete = complete && prefs::examineGroups();
-  while (complete && prefs::nextGroup()) {
-    const platform::Owned<char> name = prefs::currentGroupName();
-    if (!name) {
-      complete = false;
-      break;
-    }
-    if (name.get()[0] == '\0') continue;
-    const std::int32_t width = prefs::readLong(KEY_WIDTH, DEFAULT_WIDTH);
-    const std::int32_t height = prefs::readLong(KEY_HEIGHT, DEFAULT_HEIGHT);
-    if (UserResolution* record = findUserExpecting(name.get(), expected)) {
-      expected = static_cast<std::uint32_t>(record - k.table.records) + 1;
-      if (record->width != width || record->height != height) ++k.tableVersion;
-      record->width = width;
-      record->height = height;
-    } else if (!appendUser(name.get(), width, height)) {
-      complete = false;
-    }
-  }
+  complete = complete && mergeGroups(k.users);
   prefs::closePreferences();
   k.loadComplete = complete;
 }
@@ -98,18 +116,15 @@ void saveProfiles() noexcept {
     forgetSteadyPass();
     return;
   }
-  if (saveIsSteady()) {
-    prefs::closePreferences();
-    return;
-  }
+  if (closeIfSteady()) return;
   bool writes = false;
-  for (std::uint32_t i = 0; i < k.table.count; ++i) {
-    const UserResolution& record = k.table.records[i];
+  const UserResolutionTable& table = k.users.records;
+  for (std::uint32_t i = 0; i < table.count; ++i) {
+    const UserResolution& record = table.records[i];
     if (!fitsGroupHeader(record.userName)) continue;
     writes = true;
     prefs::selectGroup(record.userName);
-    prefs::writeLong(KEY_WIDTH, record.width);
-    prefs::writeLong(KEY_HEIGHT, record.height);
+    writeSize(record.width, record.height);
   }
   prefs::closePreferences();
   learnFromSave(writes);
@@ -126,6 +141,80 @@ void runKeeper() noexcept {
     runPass();
     platform::sleepMilliseconds(CYCLE_PERIOD_MS);
   }
+}
+
+// ---- For the programs beside the keeper --------------------------------------------------
+
+LoadedProfiles::LoadedProfiles(LoadedProfiles&& other) noexcept
+    : status(other.status), encoding(other.encoding), table(other.table) {
+  other.table = UserResolutionTable{};
+}
+
+LoadedProfiles& LoadedProfiles::operator=(LoadedProfiles&& other) noexcept {
+  if (this != &other) {
+    releaseRecords(table);
+    status = other.status;
+    encoding = other.encoding;
+    table = other.table;
+    other.table = UserResolutionTable{};
+  }
+  return *this;
+}
+
+LoadedProfiles::~LoadedProfiles() {
+  releaseRecords(table);
+}
+
+LoadedProfiles loadProfilesAt(const char* path) noexcept {
+  LoadedProfiles loaded;
+  if (!prefs::openPreferences(path)) return loaded;
+  loaded.encoding = prefs::isUtf8Document() ? FileEncoding::Utf8 : FileEncoding::Ansi;
+  UserTable table;
+  const bool complete = mergeGroups(table);
+  prefs::closePreferences();
+  loaded.table = takeRecords(table);
+  loaded.status = complete ? LoadStatus::Loaded : LoadStatus::Incomplete;
+  return loaded;
+}
+
+const UserResolution* findProfile(const LoadedProfiles& profiles, const char* name) noexcept {
+  for (std::uint32_t i = 0; i < profiles.table.count; ++i) {
+    if (std::strcmp(profiles.table.records[i].userName, name) == 0) {
+      return &profiles.table.records[i];
+    }
+  }
+  return nullptr;
+}
+
+bool canKeepSizeFor(const char* name) noexcept {
+  return name[0] != '\0' && fitsGroupHeader(name);
+}
+
+StoreStatus storeUserSize(const char* path, const char* name, std::int32_t width,
+                          std::int32_t height) noexcept {
+  if (!canKeepSizeFor(name)) return StoreStatus::NotKept;
+  if (!prefs::openPreferences(path)) return StoreStatus::NotOpened;
+  bool exact = false;
+  bool complete = prefs::examineGroups();
+  while (complete && prefs::nextGroup()) {
+    const platform::Owned<char> group = prefs::currentGroupName();
+    if (!group) {
+      complete = false;
+      break;
+    }
+    // Writes go into the current group's own section, so the enumeration goes on after it.
+    if (!prefs::namesMatch(group.get(), name, prefs::NameMatch::IgnoreAsciiCase)) continue;
+    writeSize(width, height);
+    exact = exact || std::strcmp(group.get(), name) == 0;
+  }
+  if (complete && !exact) {
+    complete = prefs::appendGroup(name);
+    if (complete) writeSize(width, height);
+  }
+  // Writes already made are written back even when memory ran out: each is the size asked for.
+  prefs::closePreferences();
+  if (!complete) return StoreStatus::NoMemory;
+  return prefs::fileTrace().writtenWhole ? StoreStatus::Stored : StoreStatus::NotWritten;
 }
 
 }  // namespace keeper

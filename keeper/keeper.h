@@ -42,13 +42,6 @@ UserResolution* findUser(const char* name) noexcept;
 // existing one. False, adding nothing, when memory cannot be had.
 bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexcept;
 
-// The process's table, to read: the records in table order.
-const UserResolutionTable& users() noexcept;
-
-// Releases every record and clears everything kept between passes, so that the next load step
-// fills the table as a freshly started keeper's would.
-void clearUserTable() noexcept;
-
 // The user name from USERNAME, read through a buffer of 255 spaces: the spaces themselves
 // when the variable is not set or its value does not fit; the empty string for an empty value.
 struct UserName {

@@ -8,8 +8,12 @@ namespace keeper {
 
 // The process's table.
 inline UserResolutionTable& userTable() noexcept {
-  return keeperState().table;
+  return keeperState().users.records;
 }
+
+// Releases every record and clears everything kept between passes, so that the next load step
+// fills the table as a freshly started keeper's would.
+void clearUserTable() noexcept;
 
 // With false, the table keeps no index and lookups walk the records.
 void useUserIndex(bool enabled) noexcept;

@@ -14,22 +14,25 @@ namespace {
 bool matchesSteadyPass(const prefs::Fingerprint& file) {
   const KeeperState& k = keeperState();
   return keeperSettings().steadyPasses && k.steady.known &&
-         k.steady.tableVersion == k.tableVersion && k.steady.file == file;
+         k.steady.tableVersion == k.users.version && k.steady.file == file;
 }
 
 }  // namespace
 
 bool loadIsSteady() noexcept {
   KeeperState& k = keeperState();
-  k.steady.versionAtLoad = k.tableVersion;
+  k.steady.versionAtLoad = k.users.version;
   k.steady.loadedFile = prefs::fileTrace().opened;
   return matchesSteadyPass(k.steady.loadedFile);
 }
 
-bool saveIsSteady() noexcept {
-  prefs::FileTrace& trace = prefs::fileTrace();
-  if (!matchesSteadyPass(trace.opened)) return false;
-  trace.rewriteAsRead = keeperState().steady.writes;
+bool closeIfSteady() noexcept {
+  if (!matchesSteadyPass(prefs::fileTrace().opened)) return false;
+  if (keeperState().steady.writes) {
+    prefs::closePreferencesRewritingAsRead();
+  } else {
+    prefs::closePreferences();
+  }
   return true;
 }
 
@@ -37,11 +40,11 @@ void learnFromSave(bool writes) noexcept {
   KeeperState& k = keeperState();
   const prefs::FileTrace& trace = prefs::fileTrace();
   const bool wrote = trace.written.length >= 0;
-  k.steady.known = k.steady.versionAtLoad == k.tableVersion &&
+  k.steady.known = k.steady.versionAtLoad == k.users.version &&
                    trace.opened == k.steady.loadedFile &&
                    (writes ? wrote && trace.written == trace.opened : !wrote);
   k.steady.file = trace.opened;
-  k.steady.tableVersion = k.tableVersion;
+  k.steady.tableVersion = k.users.version;
   k.steady.writes = writes;
 }
 

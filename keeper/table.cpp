@@ -1,5 +1,6 @@
-// The user table: records in the order they were added, and a name index over them so that a
-// lookup costs the same however many users the table holds.
+// User tables: records in the order they were added, and a name index over them so that a
+// lookup costs the same however many users a table holds. The keeper's own table lives for the
+// whole process; the programs beside it load tables of their own (profiles.h).
 #include <cstring>
 
 #include "keeper/keeper_testing.h"
@@ -9,14 +10,10 @@
 namespace keeper {
 namespace {
 
-KeeperState state;
+constinit KeeperState state;
 KeeperSettings settings;
 
 }  // namespace
-
-const char* TableNames::nameOf(Item record) noexcept {
-  return state.table.records[record].userName;
-}
 
 KeeperState& keeperState() noexcept {
   return state;
@@ -25,79 +22,98 @@ KeeperSettings& keeperSettings() noexcept {
   return settings;
 }
 
-void rebuildUserIndex() noexcept {
-  state.names.release();
-  if (!settings.userIndex || !state.names.make(state.table.count)) return;
-  for (std::uint32_t i = 0; i < state.table.count; ++i) state.names.add(i);  // the first stays
+void rebuildIndex(UserTable& table) noexcept {
+  table.names.release();
+  if (!settings.userIndex || !table.names.make(table.records.count)) return;
+  for (std::uint32_t i = 0; i < table.records.count; ++i) table.names.add(i);  // the first stays
 }
 
-UserResolution* findUser(const char* name) noexcept {
-  UserResolutionTable& table = state.table;
-  if (state.names.isPresent()) {
-    const std::uint32_t number = state.names.find(name);
-    return number != TableNames::NONE ? &table.records[number] : nullptr;
+UserResolution* findIn(UserTable& table, const char* name) noexcept {
+  UserResolutionTable& records = table.records;
+  if (table.names.isPresent()) {
+    const std::uint32_t number = table.names.find(name);
+    return number != TableNames::NONE ? &records.records[number] : nullptr;
   }
-  for (std::uint32_t i = 0; i < table.count; ++i) {
-    if (std::strcmp(table.records[i].userName, name) == 0) return &table.records[i];
+  for (std::uint32_t i = 0; i < records.count; ++i) {
+    if (std::strcmp(records.records[i].userName, name) == 0) return &records.records[i];
   }
   return nullptr;
 }
 
-UserResolution* findUserExpecting(const char* name, std::uint32_t expected) noexcept {
+UserResolution* findExpecting(UserTable& table, const char* name, std::uint32_t expected) noexcept {
   // With the index, a table where no name repeats holds one record per name, so a record that
   // matches is the first of its name.
-  const UserResolutionTable& table = state.table;
-  if (state.names.isPresent() && state.names.unique && expected < table.count &&
-      std::strcmp(table.records[expected].userName, name) == 0) {
-    return &table.records[expected];
+  const UserResolutionTable& records = table.records;
+  if (table.names.isPresent() && table.names.unique && expected < records.count &&
+      std::strcmp(records.records[expected].userName, name) == 0) {
+    return &records.records[expected];
   }
-  return findUser(name);
+  return findIn(table, name);
 }
 
-bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexcept {
-  UserResolutionTable& table = state.table;
-  if (table.count == UINT32_MAX - 1) return false;
-  if (table.count == table.capacity) {
-    const std::uint64_t capacity = table.capacity == 0 ? 16 : 2 * std::uint64_t{table.capacity};
+bool appendTo(UserTable& table, const char* name, std::int32_t width,
+              std::int32_t height) noexcept {
+  UserResolutionTable& records = table.records;
+  if (records.count == UINT32_MAX - 1) return false;
+  if (records.count == records.capacity) {
+    const std::uint64_t capacity = records.capacity == 0 ? 16 : 2 * std::uint64_t{records.capacity};
     if (capacity > UINT32_MAX - 1) return false;
-    auto* records = platform::allocateArray<UserResolution>(capacity);
-    if (records == nullptr) return false;
-    if (table.count > 0) std::memcpy(records, table.records, table.count * sizeof *records);
-    platform::release(table.records);
-    table.records = records;
-    table.capacity = static_cast<std::uint32_t>(capacity);
+    auto* grown = platform::allocateArray<UserResolution>(capacity);
+    if (grown == nullptr) return false;
+    if (records.count > 0) std::memcpy(grown, records.records, records.count * sizeof *grown);
+    platform::release(records.records);
+    records.records = grown;
+    records.capacity = static_cast<std::uint32_t>(capacity);
   }
   const std::size_t length = std::strlen(name);
   char* copy = platform::allocateArray<char>(length + 1);
   if (copy == nullptr) return false;
   std::memcpy(copy, name, length + 1);
-  table.records[table.count++] = UserResolution{copy, width, height};
-  ++state.tableVersion;
+  records.records[records.count++] = UserResolution{copy, width, height};
+  ++table.version;
   // An index that could not be had, or could not grow, is made anew at the next addition.
-  if (!state.names.isPresent()) {
-    rebuildUserIndex();
+  if (!table.names.isPresent()) {
+    rebuildIndex(table);
   } else {
-    state.names.add(table.count - 1);
+    table.names.add(records.count - 1);
   }
   return true;
 }
 
-const UserResolutionTable& users() noexcept {
-  return state.table;
+void releaseTable(UserTable& table) noexcept {
+  for (std::uint32_t i = 0; i < table.records.count; ++i) {
+    platform::release(table.records.records[i].userName);
+  }
+  platform::release(table.records.records);
+  table.names.release();
+  table.records = UserResolutionTable{};
+  table.version = 0;
+}
+
+UserResolutionTable takeRecords(UserTable& table) noexcept {
+  const UserResolutionTable taken = table.records;
+  table.names.release();
+  table.records = UserResolutionTable{};
+  return taken;
+}
+
+UserResolution* findUser(const char* name) noexcept {
+  return findIn(state.users, name);
+}
+
+bool appendUser(const char* name, std::int32_t width, std::int32_t height) noexcept {
+  return appendTo(state.users, name, width, height);
 }
 
 void clearUserTable() noexcept {
-  for (std::uint32_t i = 0; i < state.table.count; ++i) {
-    platform::release(state.table.records[i].userName);
-  }
-  platform::release(state.table.records);
-  state.names.release();
-  state = KeeperState{};
+  releaseTable(state.users);
+  state.loadComplete = true;
+  state.steady = SteadyPass{};
 }
 
 void useUserIndex(bool enabled) noexcept {
   settings.userIndex = enabled;
-  rebuildUserIndex();
+  rebuildIndex(state.users);
 }
 
 void useSteadyPasses(bool enabled) noexcept {

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/x11_connection.h"
+#include "platform/x11_output.h"
 
 namespace platform {
 namespace {
@@ -17,57 +18,6 @@ using namespace x11;
 constexpr std::int32_t LARGEST_SIDE = 32767;
 // The density assumed when the server reports no physical size.
 constexpr double FALLBACK_PIXELS_PER_MM = 96.0 / 25.4;
-
-// The output showing the primary display and its CRTC, with the structures they came from.
-struct Target {
-  XRRScreenResources* resources = nullptr;
-  XRROutputInfo* output = nullptr;
-  RRCrtc crtcId = None;
-  XRRCrtcInfo* crtc = nullptr;
-
-  Target() = default;
-  Target(const Target&) = delete;
-  Target& operator=(const Target&) = delete;
-  ~Target() {
-    if (crtc != nullptr) XRRFreeCrtcInfo(crtc);
-    if (output != nullptr) XRRFreeOutputInfo(output);
-    if (resources != nullptr) XRRFreeScreenResources(resources);
-  }
-};
-
-// Takes `outputId` as the target when it drives a CRTC that shows a mode; with
-// `mustBeConnected`, only when a monitor is known to be attached as well.
-bool takeOutput(Display* display, RROutput outputId, bool mustBeConnected,
-                Target* target) noexcept {
-  XRROutputInfo* output = XRRGetOutputInfo(display, target->resources, outputId);
-  if (output == nullptr) return false;
-  if (output->crtc != None && (!mustBeConnected || output->connection == RR_Connected)) {
-    XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, target->resources, output->crtc);
-    if (crtc != nullptr && crtc->mode != None) {
-      target->output = output;
-      target->crtcId = output->crtc;
-      target->crtc = crtc;
-      return true;
-    }
-    if (crtc != nullptr) XRRFreeCrtcInfo(crtc);
-  }
-  XRRFreeOutputInfo(output);
-  return false;
-}
-
-// Finds the primary output, or else the first connected output, that shows a mode. Reads
-// the server's present configuration only: asking for a fresh one makes it probe the
-// hardware, which is slow and can make monitors flicker.
-bool findTarget(Display* display, Target* target) noexcept {
-  target->resources = XRRGetScreenResourcesCurrent(display, connection.root);
-  if (target->resources == nullptr) return false;
-  const RROutput primary = XRRGetOutputPrimary(display, connection.root);
-  if (primary != None && takeOutput(display, primary, false, target)) return true;
-  for (int i = 0; i < target->resources->noutput && !connectionLost; ++i) {
-    if (takeOutput(display, target->resources->outputs[i], true, target)) return true;
-  }
-  return false;
-}
 
 // The screen's size as Xlib last heard it.
 Size screenSize(Display* display) noexcept {
@@ -114,22 +64,6 @@ Size presentSize() noexcept {
     return {};
   }
   return connection.size;
-}
-
-const XRRModeInfo* findMode(const XRRScreenResources& resources, RRMode id) noexcept {
-  for (int i = 0; i < resources.nmode; ++i) {
-    if (resources.modes[i].id == id) return &resources.modes[i];
-  }
-  return nullptr;
-}
-
-// Frames per second of `mode`; 0 when its timings say nothing.
-double refreshRate(const XRRModeInfo& mode) noexcept {
-  double lines = mode.vTotal;
-  if ((mode.modeFlags & RR_DoubleScan) != 0) lines *= 2;
-  if ((mode.modeFlags & RR_Interlace) != 0) lines /= 2;
-  const double dots = static_cast<double>(mode.hTotal) * lines;
-  return dots > 0 ? static_cast<double>(mode.dotClock) / dots : 0;
 }
 
 // The target output's mode of exactly `width` x `height` before rotation whose refresh rate
@@ -227,10 +161,10 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
       static_cast<std::int64_t>(crtc.height) == height) {
     return;
   }
-  const bool sideways = (crtc.rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
   const RRMode mode =
-      sideways ? chooseMode(target, static_cast<unsigned>(height), static_cast<unsigned>(width))
-               : chooseMode(target, static_cast<unsigned>(width), static_cast<unsigned>(height));
+      sideways(crtc)
+          ? chooseMode(target, static_cast<unsigned>(height), static_cast<unsigned>(width))
+          : chooseMode(target, static_cast<unsigned>(width), static_cast<unsigned>(height));
   if (mode == None) return;
 
   Size wanted;

@@ -1,7 +1,5 @@
 // POSIX file calls. A read-write open takes an open-file-description write lock and a
-// read-only open a read lock, so that, as with Windows' share modes, while one process holds
-// the file open for writing no other process can open it, and while one reads it no other
-// can open it for writing.
+// read-only open a read lock (see posix_files.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,37 +8,55 @@
 
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
+#include "platform/posix_files.h"
 
 namespace platform {
-namespace {
 
-bool openLocked(const char* path, int access, short lockType, FileHandle* file) {
+posix::LockedOpen posix::openLocked(const char* path, bool forWriting, int* fd) noexcept {
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are accepted anyway.
-  const int fd = ::open(path, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
+  const int opened =
+      ::open(path, (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (opened < 0) return LockedOpen::OpenFailed;
   struct stat info {};
   struct flock lock {};
-  lock.l_type = lockType;
+  lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;  // the whole file, however long it grows
-  const bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
-                      ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-  if (!usable) {
-    ::close(fd);
-    return false;
+  LockedOpen result = LockedOpen::Opened;
+  if (::fstat(opened, &info) != 0) {
+    result = LockedOpen::Failed;
+  } else if (!S_ISREG(info.st_mode)) {
+    result = LockedOpen::NotRegular;
+  } else if (::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK) != 0) {
+    result = LockedOpen::Failed;
+  } else if (::fcntl(opened, F_OFD_SETLK, &lock) != 0) {
+    result = errno == EAGAIN || errno == EACCES ? LockedOpen::Locked : LockedOpen::Failed;
   }
+  if (result != LockedOpen::Opened) {
+    const int error = errno;
+    ::close(opened);
+    errno = error;
+    return result;
+  }
+  *fd = opened;
+  return result;
+}
+
+namespace {
+
+bool openReadWrite(const char* path, FileHandle* file) {
+  int fd = -1;
+  if (posix::openLocked(path, true, &fd) != posix::LockedOpen::Opened) return false;
   *file = fd;
   return true;
 }
 
-bool openReadWrite(const char* path, FileHandle* file) {
-  return openLocked(path, O_RDWR, F_WRLCK, file);
-}
-
 bool openReadOnly(const char* path, FileHandle* file) {
-  return openLocked(path, O_RDONLY, F_RDLCK, file);
+  int fd = -1;
+  if (posix::openLocked(path, false, &fd) != posix::LockedOpen::Opened) return false;
+  *file = fd;
+  return true;
 }
 
 bool size(FileHandle file, std::int64_t* bytes) {
@@ -86,15 +102,30 @@ bool setEnd(FileHandle file) {
   return position >= 0 && ::ftruncate(static_cast<int>(file), position) == 0;
 }
 
-void close(FileHandle file) { ::close(static_cast<int>(file)); }
+void close(FileHandle file) {
+  ::close(static_cast<int>(file));
+}
 
-constexpr FileCalls REAL_CALLS = {openReadWrite, openReadOnly, size,   read, seek,
-                                  reserve,       write,        setEnd, close};
+constexpr FileCalls REAL_CALLS = {
+    .openReadWrite = openReadWrite,
+    .openReadOnly = openReadOnly,
+    .size = size,
+    .read = read,
+    .seek = seek,
+    .reserve = reserve,
+    .write = write,
+    .setEnd = setEnd,
+    .close = close,
+};
 FileCalls calls = REAL_CALLS;
 
 }  // namespace
 
-FileCalls& fileCalls() noexcept { return calls; }
-const FileCalls& defaultFileCalls() noexcept { return REAL_CALLS; }
+FileCalls& fileCalls() noexcept {
+  return calls;
+}
+const FileCalls& defaultFileCalls() noexcept {
+  return REAL_CALLS;
+}
 
 }  // namespace platform

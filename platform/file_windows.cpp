@@ -1,43 +1,50 @@
-// Windows file calls. Both opens share the file for reading only, so while one process holds
-// it open for writing no other process can open it, and while one reads it no other can open
-// it for writing.
+// Windows file calls. Both opens share the file for reading only (see windows_files.h).
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
-#include "platform/file_access_windows.h"
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
+#include "platform/windows_files.h"
 
 namespace platform {
-namespace {
 
-HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
-
-// Opens an existing file with `access`, keeping it only when it is a regular file on disk:
-// not a directory, console, pipe or other device.
-bool openShared(const char* path, DWORD access, FileHandle* file) {
+// Keeps the handle only when it is a regular file on disk: not a directory, console, pipe or
+// other device.
+windows::SharedOpen windows::openShared(const char* path, bool forWriting,
+                                        FileHandle* file) noexcept {
+  // Writing asks for FILE_WRITE_DATA alone: the rewrite in place moves to the start, writes and
+  // cuts the file there (SetEndOfFile needs FILE_WRITE_DATA), and nothing more is asked for (no
+  // FILE_APPEND_DATA, FILE_WRITE_ATTRIBUTES or FILE_WRITE_EA, which GENERIC_WRITE would bring),
+  // so that users need no right on a shared file beyond reading it and writing its bytes.
+  const DWORD access = forWriting ? GENERIC_READ | FILE_WRITE_DATA : GENERIC_READ;
   const HANDLE handle = ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return SharedOpen::Failed;
   BY_HANDLE_FILE_INFORMATION info{};
   const bool regular = ::GetFileType(handle) == FILE_TYPE_DISK &&
                        ::GetFileInformationByHandle(handle, &info) &&
                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   if (!regular) {
     ::CloseHandle(handle);
-    return false;
+    return SharedOpen::NotRegular;
   }
   *file = reinterpret_cast<FileHandle>(handle);
-  return true;
+  return SharedOpen::Opened;
+}
+
+namespace {
+
+HANDLE handleOf(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
 }
 
 bool openReadWrite(const char* path, FileHandle* file) {
-  return openShared(path, PREFERENCE_WRITE_ACCESS, file);
+  return windows::openShared(path, true, file) == windows::SharedOpen::Opened;
 }
 
 bool openReadOnly(const char* path, FileHandle* file) {
-  return openShared(path, GENERIC_READ, file);
+  return windows::openShared(path, false, file) == windows::SharedOpen::Opened;
 }
 
 bool size(FileHandle file, std::int64_t* bytes) {
@@ -69,7 +76,9 @@ bool moveTo(HANDLE handle, std::int64_t offset) {
   return !(result == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR);
 }
 
-bool seek(FileHandle file, std::int64_t offset) { return moveTo(handleOf(file), offset); }
+bool seek(FileHandle file, std::int64_t offset) {
+  return moveTo(handleOf(file), offset);
+}
 
 // Extends the file (which allocates its space) when it is shorter than `length`. A longer
 // file is left alone: shortening it here would lose its tail if the write that follows failed.
@@ -87,17 +96,34 @@ bool write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32
   return ok && done == count;
 }
 
-bool setEnd(FileHandle file) { return ::SetEndOfFile(handleOf(file)) != 0; }
+bool setEnd(FileHandle file) {
+  return ::SetEndOfFile(handleOf(file)) != 0;
+}
 
-void close(FileHandle file) { ::CloseHandle(handleOf(file)); }
+void close(FileHandle file) {
+  ::CloseHandle(handleOf(file));
+}
 
-constexpr FileCalls REAL_CALLS = {openReadWrite, openReadOnly, size,   read, seek,
-                                  reserve,       write,        setEnd, close};
+constexpr FileCalls REAL_CALLS = {
+    .openReadWrite = openReadWrite,
+    .openReadOnly = openReadOnly,
+    .size = size,
+    .read = read,
+    .seek = seek,
+    .reserve = reserve,
+    .write = write,
+    .setEnd = setEnd,
+    .close = close,
+};
 FileCalls calls = REAL_CALLS;
 
 }  // namespace
 
-FileCalls& fileCalls() noexcept { return calls; }
-const FileCalls& defaultFileCalls() noexcept { return REAL_CALLS; }
+FileCalls& fileCalls() noexcept {
+  return calls;
+}
+const FileCalls& defaultFileCalls() noexcept {
+  return REAL_CALLS;
+}
 
 }  // namespace platform

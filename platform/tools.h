@@ -1,14 +1,11 @@
 // The OS calls that only the programs for people make (reskeeperctl, reskeeper Settings): the
-// working folder, probing the preference file's rights, the installed shared folder, and the
-// display's modes. The keeper never calls them.
+// current folder, probing the preference file's rights, the layout installed and its folders,
+// and the display's modes. The keeper never calls them.
 #pragma once
 
 #include <cstdint>
 
 namespace platform {
-
-// Makes `path` the process's current folder; false when it cannot be.
-bool changeFolder(const char* path) noexcept;
 
 // Copies the current folder's path with its zero byte into `buffer` when it fits in `capacity`
 // bytes and gives its length; 0 when it cannot be told or does not fit.
@@ -32,16 +29,42 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept;
 // at every write. False when it cannot be had.
 bool fileStamp(const char* path, std::int64_t* stamp) noexcept;
 
+// Where the install put each user's preference file.
+enum class Layout {
+  NotInstalled,  // nothing installed (Windows without an install, a portable copy)
+  PerUser,       // each user's own folder, userDataFolder()
+  Shared,        // one folder every user shares, installedDataFolder()
+};
+
+// The layout installed. Windows: HKLM\Software\reskeeper (64-bit view), value Layout ("user" or
+// "shared"); an install that records only DataFolder predates the choice and is Shared;
+// NotInstalled without either. Linux: PerUser, the one layout there.
+Layout installedLayout() noexcept;
+
 // The shared data folder the Windows installer recorded (HKLM\Software\reskeeper, value
 // DataFolder, in the 64-bit registry view), copied with its zero byte into `buffer` when it fits
 // in `capacity` bytes; gives its length, 0 when there is none (always on other systems).
 std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 
-// The folder a user's own keeper works in when nothing else names one: on Linux
-// $HOME/.local/share/reskeeper, copied with its zero byte into `buffer` when it fits in
-// `capacity` bytes; gives its length, 0 when there is none (always on Windows, where the
-// installer records the shared folder).
+// The folder a user's own keeper works in, in the per-user layout: %APPDATA%\reskeeper on
+// Windows, $HOME/.local/share/reskeeper on Linux; copied with its zero byte into `buffer` when it
+// fits in `capacity` bytes; gives its length, 0 when the variable is unset or not absolute.
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
+
+// Whether the user name the keeper reads from USERNAME is the user's name itself. Windows hands
+// a program that reads it as ANSI text a best-fit form: a name with characters outside the
+// system's ANSI code page (Cyrillic on a Western European system, say) reads as another, which
+// other such names can share. Always true on Linux, where the name is bytes.
+bool userNameFitsCodePage() noexcept;
+
+// Whether standard input and standard error are both a terminal (on Windows, a console): a
+// person is there to answer a question.
+bool interactiveTerminal() noexcept;
+
+// Reads the line the person types at the terminal on standard input, without its line end, into
+// `buffer` of `capacity` bytes (cut to fit, ended by a zero byte). False when no whole line came
+// within `milliseconds`, or the input ended.
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept;
 
 // Calls `each(context, width, height, refreshHz, present)` once for every mode the primary
 // display lists (refreshHz 0 when unknown; `present` for the mode it shows now), sizes as the

@@ -1,19 +1,20 @@
-// The tools' OS calls on POSIX systems: working folder and probes of the preference file.
+// The tools' OS calls on POSIX systems: the current folder, probes of the preference file, and
+// the user's own folder.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix_files.h"
 #include "platform/tools.h"
 
 namespace platform {
-
-bool changeFolder(const char* path) noexcept {
-  return ::chdir(path) == 0;
-}
 
 std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept {
   if (capacity == 0 || ::getcwd(buffer, capacity) == nullptr) return 0;
@@ -25,27 +26,24 @@ bool regularFileExists(const char* path) noexcept {
   return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Opens as the store does (see file_posix.cpp): the same kind of lock, so that a probe meets
-// the keeper exactly as the store's own opening would.
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
-  const int fd = ::open(path, (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR) return OpenProbe::Missing;
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return OpenProbe::Denied;
-    return OpenProbe::Failed;
+  int fd = -1;
+  switch (posix::openLocked(path, forWriting, &fd)) {
+    case posix::LockedOpen::Opened:
+      ::close(fd);
+      return OpenProbe::Opened;
+    case posix::LockedOpen::NotRegular:
+      return OpenProbe::Missing;
+    case posix::LockedOpen::Locked:
+      return OpenProbe::Busy;
+    case posix::LockedOpen::OpenFailed:
+      if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR) return OpenProbe::Missing;
+      if (errno == EACCES || errno == EPERM || errno == EROFS) return OpenProbe::Denied;
+      break;
+    case posix::LockedOpen::Failed:
+      break;
   }
-  struct stat info {};
-  OpenProbe result = OpenProbe::Opened;
-  struct flock lock {};
-  lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    result = OpenProbe::Missing;
-  } else if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    result = errno == EAGAIN || errno == EACCES ? OpenProbe::Busy : OpenProbe::Failed;
-  }
-  ::close(fd);
-  return result;
+  return OpenProbe::Failed;
 }
 
 bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
@@ -53,6 +51,85 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
   if (::stat(path, &info) != 0) return false;
   *stamp = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return true;
+}
+
+bool userNameFitsCodePage() noexcept {
+  return true;
+}
+
+bool interactiveTerminal() noexcept {
+  return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+}
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void noteInterruption(int) {
+  interrupted = 1;
+}
+
+// Takes Ctrl-C and a closed terminal as an answer for as long as it lives: the wait ends
+// instead of the process, so that the caller can still act on the answer.
+class InterruptionAsAnswer {
+ public:
+  InterruptionAsAnswer() noexcept {
+    interrupted = 0;
+    struct sigaction take {};
+    take.sa_handler = noteInterruption;
+    sigemptyset(&take.sa_mask);
+    take.sa_flags = 0;  // no restart: the wait is interrupted
+    ::sigaction(SIGINT, &take, &int_);
+    ::sigaction(SIGHUP, &take, &hup_);
+  }
+  ~InterruptionAsAnswer() {
+    ::sigaction(SIGINT, &int_, nullptr);
+    ::sigaction(SIGHUP, &hup_, nullptr);
+  }
+  InterruptionAsAnswer(const InterruptionAsAnswer&) = delete;
+  InterruptionAsAnswer& operator=(const InterruptionAsAnswer&) = delete;
+
+ private:
+  struct sigaction int_ {};
+  struct sigaction hup_ {};
+};
+
+}  // namespace
+
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept {
+  if (capacity == 0) return false;
+  const InterruptionAsAnswer answer;
+  std::uint32_t length = 0;
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t spent =
+        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (spent >= milliseconds) break;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, static_cast<int>(milliseconds - spent));
+    if (interrupted) break;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char c;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (interrupted) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    if (c == '\n') {
+      buffer[length] = '\0';
+      return true;
+    }
+    if (c != '\r' && length + 1 < capacity) buffer[length++] = c;
+  }
+  buffer[length] = '\0';
+  return false;
+}
+
+Layout installedLayout() noexcept {
+  return Layout::PerUser;
 }
 
 std::uint32_t installedDataFolder(char* /*buffer*/, std::uint32_t /*capacity*/) noexcept {

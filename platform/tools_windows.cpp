@@ -1,19 +1,15 @@
-// The tools' OS calls on Windows: working folder, probes of the preference file, the folder the
-// installer recorded, and the primary display's modes.
+// The tools' OS calls on Windows: the current folder, probes of the preference file, the layout
+// and folders the installer recorded, the user's own folder, and the primary display's modes.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include <cstring>
 
-#include "platform/file_access_windows.h"
 #include "platform/tools.h"
+#include "platform/windows_files.h"
 
 namespace platform {
-
-bool changeFolder(const char* path) noexcept {
-  return ::SetCurrentDirectoryA(path) != 0;
-}
 
 std::uint32_t currentFolder(char* buffer, std::uint32_t capacity) noexcept {
   const DWORD length = ::GetCurrentDirectoryA(capacity, buffer);
@@ -25,19 +21,21 @@ bool regularFileExists(const char* path) noexcept {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Opens with the store's share mode (see file_windows.cpp), so that a probe meets the keeper
-// exactly as the store's own opening would.
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
+  // A folder is refused as access denied, which would read as a question of rights.
   const DWORD attributes = ::GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return OpenProbe::Missing;
   }
-  const DWORD access = forWriting ? PREFERENCE_WRITE_ACCESS : GENERIC_READ;
-  const HANDLE handle = ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(handle);
-    return OpenProbe::Opened;
+  FileHandle file = INVALID_FILE;
+  switch (windows::openShared(path, forWriting, &file)) {
+    case windows::SharedOpen::Opened:
+      ::CloseHandle(reinterpret_cast<HANDLE>(file));
+      return OpenProbe::Opened;
+    case windows::SharedOpen::NotRegular:
+      return OpenProbe::Missing;
+    case windows::SharedOpen::Failed:
+      break;
   }
   switch (::GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
@@ -63,9 +61,16 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
   return true;
 }
 
-std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept {
+namespace {
+
+constexpr char PRODUCT_KEY[] = "Software\\reskeeper";
+
+// The string value `name` of the product's key, environment variables expanded, copied with
+// its zero byte into `buffer` of `capacity` bytes; its length, 0 when there is none or it does
+// not fit.
+std::uint32_t productValue(const char* name, char* buffer, std::uint32_t capacity) {
   HKEY key = nullptr;
-  if (capacity < 2 || ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\reskeeper", 0,
+  if (capacity < 2 || ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0,
                                       KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
     return 0;
   }
@@ -73,7 +78,7 @@ std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept
   DWORD type = 0;
   DWORD size = sizeof value - 1;  // room for a zero the value may lack
   const LONG result =
-      ::RegQueryValueExA(key, "DataFolder", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+      ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
   ::RegCloseKey(key);
   if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return 0;
   value[size] = '\0';
@@ -90,8 +95,114 @@ std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept
   return length;
 }
 
-std::uint32_t userDataFolder(char* /*buffer*/, std::uint32_t /*capacity*/) noexcept {
+}  // namespace
+
+Layout installedLayout() noexcept {
+  char value[16];
+  const std::uint32_t length = productValue("Layout", value, sizeof value);
+  if (length > 0) {
+    if (std::strcmp(value, "user") == 0) return Layout::PerUser;
+    if (std::strcmp(value, "shared") == 0) return Layout::Shared;
+  }
+  char folder[MAX_PATH * 2];
+  return productValue("DataFolder", folder, sizeof folder) > 0 ? Layout::Shared
+                                                               : Layout::NotInstalled;
+}
+
+std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept {
+  return productValue("DataFolder", buffer, capacity);
+}
+
+std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept {
+  static constexpr char BELOW[] = "\\reskeeper";
+  char appData[MAX_PATH * 2];
+  const DWORD length = ::GetEnvironmentVariableA("APPDATA", appData, sizeof appData);
+  // A drive's path, or a share's where the folder is redirected.
+  const bool absolute = length >= 3 && ((appData[1] == ':' && appData[2] == '\\') ||
+                                        (appData[0] == '\\' && appData[1] == '\\'));
+  if (length == 0 || length >= sizeof appData || !absolute || length + sizeof BELOW > capacity) {
+    return 0;
+  }
+  std::memcpy(buffer, appData, length);
+  std::memcpy(buffer + length, BELOW, sizeof BELOW);
+  return static_cast<std::uint32_t>(length + sizeof BELOW - 1);
+}
+
+bool userNameFitsCodePage() noexcept {
+  wchar_t name[256];
+  const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", name, 256);
+  if (length == 0 || length >= 256) return true;  // unset, empty or too long: said otherwise
+  BOOL lost = FALSE;
+  const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name,
+                                          static_cast<int>(length), nullptr, 0, nullptr, &lost);
+  return bytes > 0 && !lost;
+}
+
+namespace {
+
+bool isConsole(DWORD which) {
+  const HANDLE handle = ::GetStdHandle(which);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+// A line read on a thread of its own, so that the wait for it can end.
+struct LineRead {
+  char text[256];
+  DWORD length;
+  BOOL read;
+};
+
+HANDLE interruption = nullptr;
+
+// Ctrl-C, Ctrl-Break and a closed console end the wait instead of the process. A closed console
+// ends the process once this returns, whatever it answers, so that one is held back for the few
+// seconds Windows grants, for the caller to act on the answer first.
+BOOL WINAPI noteInterruption(DWORD event) {
+  if (interruption != nullptr) ::SetEvent(interruption);
+  if (event == CTRL_CLOSE_EVENT) ::Sleep(4000);
+  return TRUE;
+}
+
+DWORD WINAPI readLine(void* context) {
+  auto* line = static_cast<LineRead*>(context);
+  line->read = ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), line->text, sizeof line->text - 1,
+                          &line->length, nullptr);
   return 0;
+}
+
+}  // namespace
+
+bool interactiveTerminal() noexcept {
+  return isConsole(STD_INPUT_HANDLE) && isConsole(STD_ERROR_HANDLE);
+}
+
+bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t milliseconds) noexcept {
+  if (capacity == 0) return false;
+  buffer[0] = '\0';
+  // Left to the process when no line comes: the reader may still be blocked in its read.
+  static LineRead line;
+  line = LineRead{};
+  if (interruption == nullptr) interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (interruption == nullptr) return false;
+  ::ResetEvent(interruption);
+  const HANDLE reader = ::CreateThread(nullptr, 0, readLine, &line, 0, nullptr);
+  if (reader == nullptr) return false;
+  ::SetConsoleCtrlHandler(noteInterruption, TRUE);
+  const HANDLE ends[2] = {reader, interruption};
+  const bool came = ::WaitForMultipleObjects(2, ends, FALSE, milliseconds) == WAIT_OBJECT_0;
+  ::SetConsoleCtrlHandler(noteInterruption, FALSE);
+  if (!came) ::CancelSynchronousIo(reader);
+  ::CloseHandle(reader);
+  if (!came || !line.read || line.length == 0) return false;
+  DWORD length = 0;
+  while (length < line.length && line.text[length] != '\r' && line.text[length] != '\n') ++length;
+  if (length == line.length) return false;  // no line end: the input ended
+  if (length >= capacity) length = capacity - 1;
+  std::memcpy(buffer, line.text, length);
+  buffer[length] = '\0';
+  return true;
 }
 
 bool visitDisplayModes(ModeVisitor each, void* context) noexcept {

@@ -26,7 +26,11 @@ PreferenceDocument& document() noexcept {
   return theDocument;
 }
 
-FileTrace& fileTrace() noexcept {
+const FileTrace& fileTrace() noexcept {
+  return trace;
+}
+
+FileTrace& recordedTrace() noexcept {
   return trace;
 }
 
@@ -78,7 +82,6 @@ bool ensureParsed() noexcept {
   PreferenceDocument& doc = theDocument;
   if (!isOpen()) return false;
   if (doc.lines == Lines::Unparsed) {
-    trace.rewriteAsRead = false;  // parsing ends the pieces in place: the bytes are no more
     doc.lines = parseContent() ? Lines::Parsed : Lines::NoMemory;
   }
   return doc.lines == Lines::Parsed;
@@ -144,14 +147,21 @@ bool openPreferences(const char* path) noexcept {
 
 void closePreferences() noexcept {
   if (!isOpen()) return;
-  PreferenceDocument& doc = theDocument;
-  if (doc.modified) {
-    writeBack();
-  } else if (trace.rewriteAsRead && doc.lines == Lines::Unparsed) {
-    // The bytes read are the bytes written: their fingerprint is known.
-    writeText(contentBuffer(doc), doc.fileLength, trace.opened);
-  }
+  if (theDocument.modified) writeBack();
   releaseDocument();
+}
+
+void closePreferencesRewritingAsRead() noexcept {
+  if (!isOpen()) return;
+  PreferenceDocument& doc = theDocument;
+  // Parsing ends the pieces in place, so only an unparsed document still holds the bytes read;
+  // their fingerprint is known.
+  if (!doc.modified && doc.lines == Lines::Unparsed) {
+    writeText(contentBuffer(doc), doc.fileLength, trace.opened);
+    releaseDocument();
+    return;
+  }
+  closePreferences();
 }
 
 }  // namespace prefs

@@ -25,7 +25,8 @@ std::uint32_t nameHash(const char* name, NameMatch match) noexcept;
 //   using Item = ...;                      // a small value: a number or a pointer
 //   static constexpr Item NONE = ...;      // marks an empty slot; never an item
 //   static constexpr NameMatch MATCH = ...;
-//   static const char* nameOf(Item item);  // the item's name, stable while it is indexed
+//   const char* nameOf(Item item) const;   // the item's name, stable while it is indexed
+// `items` is kept through make() and release(): it may say where the items live.
 // Absent (no slots) when never made, released, or when its memory could not be had.
 template <typename Items>
 struct NameIndex {
@@ -34,6 +35,7 @@ struct NameIndex {
   std::uint32_t capacity = 0;  // a power of two, or 0 when absent
   std::uint32_t count = 0;
   bool unique = true;  // no name was added twice: any item of a name is its first
+  [[no_unique_address]] Items items{};
 
   bool isPresent() const noexcept { return slots != nullptr; }
 
@@ -54,7 +56,9 @@ struct NameIndex {
   // Gives the memory back; the index is absent afterwards.
   void release() noexcept {
     platform::release(slots);
+    const Items kept = items;
     *this = NameIndex{};
+    items = kept;
   }
 
   // Records `item` under its name unless the name is there already (the first item of a name is
@@ -64,19 +68,20 @@ struct NameIndex {
     if (!isPresent()) return false;
     if (2 * (std::uint64_t{count} + 1) > capacity) {
       NameIndex larger;
+      larger.items = items;
       if (!larger.make(count + 1)) {
         release();
         return false;
       }
       for (std::uint32_t i = 0; i < capacity; ++i) {
-        if (slots[i] != Items::NONE) *larger.slotOf(Items::nameOf(slots[i])) = slots[i];
+        if (slots[i] != Items::NONE) *larger.slotOf(items.nameOf(slots[i])) = slots[i];
       }
       larger.count = count;
       larger.unique = unique;
       release();
       *this = larger;
     }
-    Item* slot = slotOf(Items::nameOf(item));
+    Item* slot = slotOf(items.nameOf(item));
     if (*slot == Items::NONE) {
       *slot = item;
       ++count;
@@ -94,7 +99,7 @@ struct NameIndex {
   Item* slotOf(const char* name) const noexcept {
     const std::uint32_t mask = capacity - 1;
     for (std::uint32_t i = nameHash(name, Items::MATCH) & mask;; i = (i + 1) & mask) {
-      if (slots[i] == Items::NONE || namesMatch(Items::nameOf(slots[i]), name, Items::MATCH)) {
+      if (slots[i] == Items::NONE || namesMatch(items.nameOf(slots[i]), name, Items::MATCH)) {
         return &slots[i];
       }
     }

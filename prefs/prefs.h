@@ -76,12 +76,16 @@ struct Fingerprint {
 // What the store tells a caller that skips work when a file holds bytes it has seen before,
 // keeping only fingerprints, never content. Cleared by every opening.
 struct FileTrace {
-  Fingerprint opened;   // the bytes the open (or last) document was read from
-  Fingerprint written;  // the text the last closing wrote back, or tried to
-  // Set by the caller on a document no operation has looked into: closing then writes back
-  // the very bytes that were read, unparsed (the normal form of a file already in it).
-  bool rewriteAsRead = false;
+  Fingerprint opened;         // the bytes the open (or last) document was read from
+  Fingerprint written;        // the text the last closing wrote back, or tried to
+  bool writtenWhole = false;  // that text reached the file whole
 };
-FileTrace& fileTrace() noexcept;
+const FileTrace& fileTrace() noexcept;
+
+// Closes the open document as closePreferences does, except that a document no operation has
+// looked into (none has parsed it) is written back as the very bytes that were read, unparsed:
+// for a caller that knows them to be the file's normal form. Closing a closed document does
+// nothing.
+void closePreferencesRewritingAsRead() noexcept;
 
 }  // namespace prefs

@@ -58,7 +58,7 @@ struct GroupHeaders {
   using Item = PreferenceLine*;
   static constexpr Item NONE = nullptr;
   static constexpr NameMatch MATCH = NameMatch::IgnoreAsciiCase;
-  static const char* nameOf(Item header) noexcept { return header->text; }
+  const char* nameOf(Item header) const noexcept { return header->text; }
 };
 
 // Lines are made at the first operation that needs them, so that a document only opened and
@@ -91,6 +91,9 @@ struct PreferenceDocument {
 };
 
 PreferenceDocument& document() noexcept;
+
+// The file trace that fileTrace() shows, for the store's own sources to record in.
+FileTrace& recordedTrace() noexcept;
 
 inline bool isOpen() noexcept {
   return document().file != platform::INVALID_FILE;

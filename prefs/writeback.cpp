@@ -109,7 +109,8 @@ void buildText(const PreferenceDocument& doc, char* out) {
 void writeText(char* text, std::int64_t length, const Fingerprint& fingerprint) noexcept {
   const PreferenceDocument& doc = document();
   const platform::FileCalls& io = platform::fileCalls();
-  fileTrace().written = fingerprint;
+  FileTrace& trace = recordedTrace();
+  trace.written = fingerprint;
   const std::int64_t oldLength = doc.fileLength;
   const std::int64_t writeLength = length > oldLength ? length : oldLength;
   std::memset(text + length, ' ', static_cast<std::size_t>(writeLength - length));
@@ -123,6 +124,8 @@ void writeText(char* text, std::int64_t length, const Fingerprint& fingerprint) 
   std::uint32_t written = 0;
   const auto count = static_cast<std::uint32_t>(writeLength);
   if (io.seek(doc.file, 0) && io.write(doc.file, text, count, &written) && written == count) {
+    // A file that cannot be cut afterwards still reads as the text: its tail is blanks.
+    trace.writtenWhole = true;
     if (io.seek(doc.file, length)) io.setEnd(doc.file);
   } else if (length > oldLength) {
     restoreOldLength();

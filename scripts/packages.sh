@@ -12,6 +12,8 @@ TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   wixl msitools python3-yaml lintian dpkg-dev file
   xdotool imagemagick
   clang libclang-rt-14-dev util-linux procps python3)
+# valgrind's memcheck runs the store's unit tests in scripts/test.
+TEST_PACKAGES+=(valgrind)
 BENCH_PACKAGES=("${BUILD_PACKAGES[@]}" libbenchmark-dev)
 
 install_missing() {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "settings/confirm.h"
 #include "settings/dpi.h"
 #include "settings/resource.h"
 #include "settings/words.h"
@@ -20,20 +21,39 @@ constexpr char TITLE[] = "reskeeper Settings";  // as in the dialog's template
 constexpr UINT WM_APP_PROGRESS = WM_APP + 1;    // lParam: a std::string* to take over
 constexpr UINT WM_APP_DONE = WM_APP + 2;        // lParam: a Result* to take over
 
+// What a round on the worker does before it reads everything again.
+enum class Round {
+  Read,    // nothing more
+  Keep,    // store a size
+  Return,  // take a size back: store the one before again
+};
+
 // What one round on the worker found.
 struct Result {
-  bool kept = false;  // a size was stored: outcome and size are meaningful
-  ctl::Size size;
-  ctl::SetOutcome outcome;
+  Round round = Round::Read;
+  ctl::Size size;           // Keep, Return: the size chosen
+  ctl::SetOutcome outcome;  // Keep: what storing it gave; Return: what taking it back gave
+  bool answered = false;    // Return: the person chose to return (else no answer came)
+  ctl::Size previous;       // Return: the size returned to
   ctl::Status status;
   std::vector<ctl::Mode> modes;
 };
 
+// What a round is given: copies, so that the worker shares nothing with the window.
+struct Task {
+  Round round = Round::Read;
+  ctl::Size size;
+  ctl::SetOutcome kept;  // Return: the outcome of the keep being taken back
+  bool answered = false;
+};
+
 struct Dialog {
   ctl::Folder folder;
-  Result shown;        // what the dialog shows now
-  bool busy = false;   // a round runs on the worker
-  bool again = false;  // the display changed during the round: look again after it
+  Result shown;             // what the dialog shows now
+  bool busy = false;        // a round runs on the worker
+  bool asking = false;      // the question whether to keep a size is up
+  bool closeAfter = false;  // closing was asked for meanwhile: close once the round is done
+  bool again = false;       // the display changed during the round: look again after it
   std::thread worker;
   HWND focus = nullptr;  // the control that had the focus when the round began
   DpiState dpi;
@@ -61,18 +81,28 @@ void post(HWND dialog, UINT message, void* taken) {
   }
 }
 
-// The worker's round: store `size` when `keep`, then read what the keeper will make of it all.
-void runRound(HWND dialog, ctl::Folder folder, bool keep, ctl::Size size) {
+ctl::SetRequest requestFor(ctl::Size size) {
+  ctl::SetRequest request;
+  request.size = size;
+  return request;
+}
+
+// The worker's round: store or take back a size when asked, then read what the keeper will make
+// of it all.
+void runRound(HWND dialog, ctl::Folder folder, Task task) {
   auto result = std::make_unique<Result>();
+  const auto progress = [dialog](const std::string& line) {
+    post(dialog, WM_APP_PROGRESS, new std::string(line));
+  };
   try {
-    if (keep) {
-      ctl::SetRequest request;
-      request.size = size;
-      result->kept = true;
-      result->size = size;
-      result->outcome = ctl::setResolution(folder, request, [dialog](const std::string& line) {
-        post(dialog, WM_APP_PROGRESS, new std::string(line));
-      });
+    result->round = task.round;
+    result->size = task.size;
+    result->answered = task.answered;
+    result->previous = task.kept.previous;
+    if (task.round == Round::Keep) {
+      result->outcome = ctl::setResolution(folder, requestFor(task.size), progress);
+    } else if (task.round == Round::Return) {
+      result->outcome = ctl::returnToPrevious(folder, requestFor(task.size), task.kept, progress);
     }
     result->status = ctl::readStatus(folder);
     ctl::listModes(result->modes);
@@ -87,14 +117,18 @@ void enableActions(HWND dialog, bool enable) {
     ::EnableWindow(::GetDlgItem(dialog, id), enable);
 }
 
-void begin(HWND dialog, Dialog& d, bool keep, ctl::Size size = {}) {
+void begin(HWND dialog, Dialog& d, Task task = {}) {
   d.busy = true;
   d.focus = ::GetFocus();
   enableActions(dialog, false);
-  if (keep) setText(dialog, IDC_OUTCOME, "Storing " + sizeText(size) + "...");
+  const bool storing = task.round != Round::Read;
+  if (task.round == Round::Keep)
+    setText(dialog, IDC_OUTCOME, "Storing " + sizeWords(task.size) + "...");
+  if (task.round == Round::Return)
+    setText(dialog, IDC_OUTCOME, "Returning to " + sizeWords(task.kept.previous) + "...");
   // The title says so too, where scripts and screen readers see it.
-  ::SetWindowTextA(dialog, (std::string(TITLE) + (keep ? " - storing" : " - reading")).c_str());
-  d.worker = std::thread(runRound, dialog, d.folder, keep, size);
+  ::SetWindowTextA(dialog, (std::string(TITLE) + (storing ? " - storing" : " - reading")).c_str());
+  d.worker = std::thread(runRound, dialog, d.folder, task);
 }
 
 // The list index of the mode of `size`, or -1.
@@ -109,8 +143,11 @@ void show(HWND dialog, Dialog& d, std::unique_ptr<Result> result) {
   // The size to select: the one just kept, else the one the user had chosen, else the kept
   // one, else the one on screen.
   const int before = static_cast<int>(::SendMessageW(list, LB_GETCURSEL, 0, 0));
-  ctl::Size wanted = result->kept ? result->size : ctl::Size{};
-  if (!result->kept && before >= 0 && before < static_cast<int>(d.shown.modes.size()))
+  const bool kept = result->round == Round::Keep;
+  ctl::Size wanted = kept ? result->size : ctl::Size{};
+  if (result->round == Round::Return) wanted = result->previous;
+  if (result->round == Round::Read && before >= 0 &&
+      before < static_cast<int>(d.shown.modes.size()))
     wanted = d.shown.modes[static_cast<std::size_t>(before)].size;
   if (wanted == ctl::Size{} && result->status.hasRecord) wanted = result->status.record;
   if (indexOf(result->modes, wanted) < 0) wanted = result->status.screen;
@@ -121,8 +158,11 @@ void show(HWND dialog, Dialog& d, std::unique_ptr<Result> result) {
   setText(dialog, IDC_PRESENT, screenText(status));
   setText(dialog, IDC_FILE, status.file);
   setText(dialog, IDC_FINDINGS, findingsText(status));
-  if (result->kept)
-    setText(dialog, IDC_OUTCOME, outcomeText(result->outcome, result->size, status.keeperRunning));
+  if (kept)
+    setText(dialog, IDC_OUTCOME, outcomeText(result->outcome, result->size, status));
+  else if (result->round == Round::Return)
+    setText(dialog, IDC_OUTCOME,
+            returnedText(result->outcome, result->size, result->previous, result->answered));
   else if (result->outcome.status == ctl::EXIT_FAILED && !result->outcome.message.empty())
     setText(dialog, IDC_OUTCOME, "Could not look: " + result->outcome.message);
 
@@ -155,6 +195,37 @@ void keepOnScreen(HWND dialog) {
     ::SetWindowPos(dialog, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Asks whether to keep the size the round just switched the screen to, and takes it back unless
+// the person keeps it.
+void askToKeepNewSize(HWND dialog, Dialog& d) {
+  const ctl::SetOutcome kept = d.shown.outcome;
+  const ctl::Size size = d.shown.size;
+  const ctl::Folder folder = d.folder;
+  d.asking = true;
+  // The session's end leaves no time for the keeper's passes: the size before is stored at once,
+  // for the next session's keeper.
+  const auto sessionEnds = [&] {
+    ctl::SetRequest request = requestFor(size);
+    request.waitForKeeper = false;
+    ctl::returnToPrevious(folder, request, kept);
+  };
+  const KeepAnswer answer =
+      d.closeAfter ? KeepAnswer::NoAnswer
+                   : askToKeep(dialog, kept.previous, ctl::CONFIRM_SECONDS, sessionEnds);
+  d.asking = false;
+  if (answer == KeepAnswer::Keep && !d.closeAfter) {
+    if (d.again) begin(dialog, d);
+    d.again = false;
+    return;
+  }
+  Task task;
+  task.round = Round::Return;
+  task.size = size;
+  task.kept = kept;
+  task.answered = answer == KeepAnswer::Return && !d.closeAfter;
+  begin(dialog, d, task);
+}
+
 void finish(HWND dialog, Dialog& d, Result* done) {
   std::unique_ptr<Result> result(done);
   d.worker.join();
@@ -166,10 +237,20 @@ void finish(HWND dialog, Dialog& d, Result* done) {
   HWND focus = d.focus && ::IsWindowEnabled(d.focus) ? d.focus : ::GetDlgItem(dialog, IDC_MODES);
   ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
   ::SetWindowTextA(dialog, TITLE);
-  // A round that kept a size read everything after the switch it caused.
-  const bool again = d.again && !d.shown.kept;
+  if (d.shown.round == Round::Keep && d.shown.outcome.status == ctl::EXIT_OK &&
+      d.shown.outcome.switched) {
+    d.again = false;  // a display change during the question is looked at after it
+    askToKeepNewSize(dialog, d);
+    return;
+  }
+  if (d.closeAfter) {
+    ::EndDialog(dialog, IDCANCEL);
+    return;
+  }
+  // A round that stored a size read everything after the switch it caused.
+  const bool again = d.again && d.shown.round == Round::Read;
   d.again = false;
-  if (again) begin(dialog, d, false);
+  if (again) begin(dialog, d);
 }
 
 void keepChosen(HWND dialog, Dialog& d) {
@@ -178,7 +259,10 @@ void keepChosen(HWND dialog, Dialog& d) {
     setText(dialog, IDC_OUTCOME, "Choose a resolution in the list first.");
     return;
   }
-  begin(dialog, d, true, d.shown.modes[static_cast<std::size_t>(chosen)].size);
+  Task task;
+  task.round = Round::Keep;
+  task.size = d.shown.modes[static_cast<std::size_t>(chosen)].size;
+  begin(dialog, d, task);
 }
 
 void setIcons(HWND dialog, Dialog& d) {
@@ -204,7 +288,7 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       startDpi(dialog, d->dpi);
       setIcons(dialog, *d);
       ::SendMessageW(dialog, DM_SETDEFID, IDC_KEEP, 0);
-      begin(dialog, *d, false);
+      begin(dialog, *d);
       return TRUE;  // the focus goes to the list, the first control that takes it
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
@@ -212,15 +296,23 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
           if (!d->busy) keepChosen(dialog, *d);
           return TRUE;
         case IDC_REFRESH:
-          if (!d->busy) begin(dialog, *d, false);
+          if (!d->busy) begin(dialog, *d);
           return TRUE;
         case IDCANCEL:
-          if (d->busy)
+          // Closing while a new size waits to be kept counts as no answer: the size before is
+          // stored again before the dialog goes.
+          if (d->asking) {
+            d->closeAfter = true;
+            if (HWND question = ::GetWindow(dialog, GW_ENABLEDPOPUP))
+              ::PostMessageW(question, WM_COMMAND, IDCANCEL, 0);
+          } else if (d->busy) {
+            d->closeAfter = true;
             setText(dialog, IDC_OUTCOME,
                     "Wait a moment: reskeeper Settings closes once this "
                     "is done.");
-          else
+          } else {
             ::EndDialog(dialog, IDCANCEL);
+          }
           return TRUE;
       }
       return FALSE;
@@ -236,10 +328,10 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return TRUE;
     case WM_DISPLAYCHANGE:
       keepOnScreen(dialog);
-      if (d->busy)
+      if (d->busy || d->asking)
         d->again = true;
       else
-        begin(dialog, *d, false);
+        begin(dialog, *d);
       return TRUE;
     case WM_DPICHANGED:
       return changeDpi(dialog, d->dpi, LOWORD(wParam), *reinterpret_cast<RECT*>(lParam));

@@ -3,6 +3,7 @@
 
 #define IDI_RESKEEPER 1
 #define IDD_SETTINGS 100
+#define IDD_CONFIRM 101
 
 #define IDC_USER 1001
 #define IDC_KEPT 1002
@@ -13,3 +14,7 @@
 #define IDC_FINDINGS 1007
 #define IDC_OUTCOME 1008
 #define IDC_REFRESH 1009
+
+#define IDC_COUNTDOWN 1101
+#define IDC_KEEP_NEW 1102
+#define IDC_RETURN 1103

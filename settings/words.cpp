@@ -18,6 +18,10 @@ bool showsAsItself(const std::string& name) {
 std::string findingWords(const ctl::Finding& finding, const ctl::Status& status) {
   switch (finding.status) {
     case ctl::EXIT_NO_FILE:
+      if (status.folder.source == ctl::FolderSource::UserDefault)
+        return "There is no preference file at " + status.file +
+               ". reskeeper makes it when you sign in and keeps nothing until then; sign out "
+               "and in again.";
       return "There is no preference file at " + status.file +
              ". reskeeper records and keeps nothing until it exists; installing reskeeper "
              "again creates it.";
@@ -28,6 +32,11 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
       return "The preference file cannot be read, so reskeeper keeps nothing. Ask an "
              "administrator to install reskeeper again, which repairs its rights.";
     case ctl::EXIT_UNWRITABLE:
+      if (status.folder.layout != ctl::Layout::Shared)
+        return "You may not change the preference file: reskeeper applies the resolutions it "
+               "holds but records nothing, and a resolution cannot be kept from here. Give "
+               "yourself write access to " +
+               status.file + ".";
       return "You may not change the preference file: reskeeper applies the resolutions it "
              "holds but records nothing, and a resolution cannot be kept from here. Ask an "
              "administrator to install reskeeper again, which lets every user change it.";
@@ -40,7 +49,7 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
              "for an empty name, so it keeps none for you. Sign in again, or start reskeeper "
              "with USERNAME set.";
     case ctl::EXIT_NOT_A_MODE:
-      return "Your kept resolution " + sizeText(status.record) +
+      return "Your kept resolution " + sizeWords(status.record) +
              " is not one this display can show: reskeeper asks for it twice a second and "
              "nothing changes. Choose one in the list and press Keep this resolution.";
     case ctl::EXIT_NO_KEEPER:
@@ -56,7 +65,7 @@ std::string findingWords(const ctl::Finding& finding, const ctl::Status& status)
 
 }  // namespace
 
-std::string sizeText(ctl::Size size) {
+std::string sizeWords(ctl::Size size) {
   return std::to_string(size.width) + " x " + std::to_string(size.height);
 }
 
@@ -73,7 +82,7 @@ std::string userText(const ctl::UserName& user) {
 }
 
 std::string keptText(const ctl::Status& status) {
-  if (status.hasRecord) return sizeText(status.record);
+  if (status.hasRecord) return sizeWords(status.record);
   if (!status.fileState.exists) return "none (no preference file)";
   if (!status.fileState.readable) return "unknown (the file cannot be read)";
   if (status.user.state == ctl::UserNameState::Empty) return "none (never read back)";
@@ -81,7 +90,7 @@ std::string keptText(const ctl::Status& status) {
 }
 
 std::string screenText(const ctl::Status& status) {
-  return status.screenKnown ? sizeText(status.screen) : "unknown (the display cannot be reached)";
+  return status.screenKnown ? sizeWords(status.screen) : "unknown (the display cannot be reached)";
 }
 
 std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
@@ -89,7 +98,7 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
   // screen is the one the keeper compares with, which the status read.
   const bool kept = status.hasRecord && mode.size == status.record;
   const bool shown = status.screenKnown ? mode.size == status.screen : mode.present;
-  std::string text = sizeText(mode.size);
+  std::string text = sizeWords(mode.size);
   if (kept && shown) return text + "  (kept, on screen)";
   if (kept) return text + "  (kept)";
   if (shown) return text + "  (on screen)";
@@ -97,23 +106,29 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status) {
 }
 
 std::string findingsText(const ctl::Status& status) {
+  std::string notes;
+  for (const std::string& note : status.notes) notes += "\r\n\r\nNote: " + note + ".";
   if (status.findings.empty())
-    return status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
-                                  sizeText(status.record) + " for you."
-                            : "Nothing is wrong: reskeeper runs in your session.";
+    return (status.hasRecord ? "Nothing is wrong: reskeeper runs in your session and keeps " +
+                                   sizeWords(status.record) + " for you."
+                             : std::string("Nothing is wrong: reskeeper runs in your session.")) +
+           notes;
   std::string text;
   for (const ctl::Finding& finding : status.findings) {
     if (!text.empty()) text += "\r\n\r\n";
     text += findingWords(finding, status);
   }
-  return text;
+  return text + notes;
 }
 
-std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning) {
-  const std::string wanted = sizeText(size);
+std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, const ctl::Status& status) {
+  const std::string wanted = sizeWords(size);
   switch (outcome.status) {
     case ctl::EXIT_OK:
-      if (keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
+      if (status.keeperRunning && !outcome.switched && status.screenKnown && status.screen != size)
+        return "Stored " + wanted + ", but the screen still shows " + sizeWords(status.screen) +
+               ": the display did not take it.";
+      if (status.keeperRunning) return "Done: reskeeper now keeps " + wanted + " for you.";
       return "Stored " + wanted +
              ". reskeeper is not running in your session; it applies "
              "this resolution when it starts.";
@@ -137,6 +152,25 @@ std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool kee
     default:
       return "Not kept: " + outcome.message;
   }
+}
+
+}  // namespace settings
+
+namespace settings {
+
+std::string countdownWords(ctl::Size previous, int seconds) {
+  return "Returning to " + sizeWords(previous) + " in " + std::to_string(seconds) +
+         (seconds == 1 ? " second" : " seconds");
+}
+
+std::string returnedText(const ctl::SetOutcome& returned, ctl::Size size, ctl::Size previous,
+                         bool answered) {
+  const std::string why = answered ? "You chose to return" : "No answer came";
+  if (returned.status == ctl::EXIT_RETURNED)
+    return why + ": reskeeper keeps " + sizeWords(previous) + " again, not " + sizeWords(size) +
+           ".";
+  return why + ", but " + sizeWords(previous) + " could not be stored again: " + returned.message +
+         ".";
 }
 
 }  // namespace settings

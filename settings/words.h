@@ -10,7 +10,7 @@
 namespace settings {
 
 // "1280 x 1024".
-std::string sizeText(ctl::Size size);
+std::string sizeWords(ctl::Size size);
 
 // The user as the keeper names them; an unset or empty USERNAME is said in words.
 std::string userText(const ctl::UserName& user);
@@ -27,7 +27,14 @@ std::string modeText(const ctl::Mode& mode, const ctl::Status& status);
 // Every problem found, one paragraph each, or that nothing is wrong.
 std::string findingsText(const ctl::Status& status);
 
-// What came of storing `size`: that it is kept, or why not.
-std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, bool keeperRunning);
+// What came of storing `size`: that it is kept, or why not; `status` is what was read after it.
+std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, const ctl::Status& status);
+
+// "Returning to 1920 x 1080 in 15 seconds".
+std::string countdownWords(ctl::Size previous, int seconds);
+
+// What came of taking back `size`: the size before on screen again, or why not.
+std::string returnedText(const ctl::SetOutcome& returned, ctl::Size size, ctl::Size previous,
+                         bool answered);
 
 }  // namespace settings

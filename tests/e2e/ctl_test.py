@@ -12,6 +12,7 @@ A Windows program that does not exist yet gives exit status 77 (skipped)."""
 import argparse
 import json
 import os
+import select
 import shutil
 import sys
 
@@ -42,7 +43,7 @@ class Ctl:
         self.wine = isinstance(s.program, Wine)
         self.path = shutil.copy(path, os.path.join(s.program.bin, os.path.basename(path)))
 
-    def run(self, folder, user, *args, nobody=False):
+    def run(self, folder, user, *args, nobody=False, home="/nonexistent", display=None):
         """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`."""
         args = [a if isinstance(a, bytes) else a.encode() for a in args]
         if self.wine:
@@ -56,7 +57,7 @@ class Ctl:
                     args, "\n".join(c for _, c in session.unix_processes())))
         else:
             env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-                   "DISPLAY": os.environ["DISPLAY"], "HOME": "/nonexistent"}
+                   "DISPLAY": os.environ["DISPLAY"] if display is None else display, "HOME": home}
             for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
                 if name in os.environ:
                     env[name] = os.environ[name]
@@ -67,8 +68,8 @@ class Ctl:
                                             stdin=scenarios.subprocess.DEVNULL, timeout=120)
         return done.returncode, done.stdout, done.stderr
 
-    def expect(self, status, folder, user, *args, nobody=False):
-        code, out, err = self.run(folder, user, *args, nobody=nobody)
+    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent", display=None):
+        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home, display=display)
         check(code == status, "reskeeperctl %s: expected exit status %d, got %d\nstdout:\n%s\n"
               "stderr:\n%s" % (" ".join(map(str, args)), status, code,
                                out.decode(errors="replace"), err.decode(errors="replace")))
@@ -136,6 +137,64 @@ def set_then_start(s, ctl):
     s.check_now(work, start + group(b"dave", 1024, 768), (1024, 768), "four passes later")
 
 
+def at_terminal(ctl, folder, user, args, answer=None, after=None):
+    """(exit status, what the terminal showed) of reskeeperctl ARGS with standard input and
+    error on a pseudo-terminal, typing `answer` once `after` (bytes) has been shown."""
+    main, terminal = os.openpty()
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": os.environ["DISPLAY"],
+           "HOME": "/nonexistent", "USERNAME": user}
+    for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        if name in os.environ:
+            env[name] = os.environ[name]
+    process = scenarios.subprocess.Popen([ctl.path, *args], cwd=folder, env=env, stdin=terminal,
+                                         stdout=scenarios.subprocess.DEVNULL, stderr=terminal)
+    os.close(terminal)
+    shown = b""
+    typed = answer is None
+    while True:
+        ready, _, _ = select.select([main], [], [], 120)
+        if not ready:
+            process.kill()
+            raise Failure("reskeeperctl %s said nothing for 2 minutes:\n%s" % (args, shown))
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's other end is gone: the program ended
+            break
+        if not chunk:
+            break
+        shown += chunk
+        if not typed and after in shown:
+            os.write(main, answer)
+            typed = True
+    os.close(main)
+    return process.wait(60), shown.decode(errors="replace")
+
+
+@case(LINUX)
+def set_confirm(s, ctl):
+    """At a terminal, set asks once the keeper has switched the screen: no answer within the
+    countdown stores the size before again, the screen returns to it and the exit status is 12;
+    y keeps the new size. Without a terminal nothing is asked."""
+    e2e.set_mode(1280, 1024)
+    kept = b"; mine\r\n" + group(b"alice", 1280, 1024)
+    work = s.work(kept)
+    s.start(work, b"alice")
+    s.expect(work, kept, (1280, 1024))
+    prompt = "Keep 1024x768? [y/N] (returning to 1280x1024 in 3 s)"
+    code, shown = at_terminal(ctl, work, b"alice", ["set", "--confirm", "3", "1024x768"])
+    check(code == 12 and prompt in shown, "no answer: exit %d, the terminal showed:\n%s" % (
+        code, shown))
+    s.expect(work, kept, (1280, 1024), "after no answer")
+    code, shown = at_terminal(ctl, work, b"alice", ["set", "1024x768"], b"y\n", b"[y/N]")
+    check(code == 0 and "(returning to 1280x1024 in 15 s)" in shown,
+          "y: exit %d, the terminal showed:\n%s" % (code, shown))
+    s.passes(4)
+    s.check_now(work, b"; mine\r\n" + group(b"alice", 1024, 768), (1024, 768), "after y")
+    _, err = ctl.expect(0, work, b"alice", "set", "800x600")
+    check(b"Keep" not in err, "asked without a terminal:\n%s" % err.decode(errors="replace"))
+    s.expect(work, b"; mine\r\n" + group(b"alice", 800, 600), (800, 600), "without a terminal")
+
+
 # ---- status --------------------------------------------------------------------------------
 
 
@@ -161,11 +220,37 @@ def status(s, ctl):
         if keeper is not None or name == "USERNAME unset":
             s.start(work, keeper)
             s.settle()
-        out, _ = ctl.expect(found[0] if found else 0, work, user, "status", nobody=nobody)
-        lines = [l for l in out.decode(errors="replace").splitlines() if l.startswith("problem")]
-        got = [int(l.split()[1].rstrip(":")) for l in lines]
-        check(got == found, "%s: expected problems %s, got:\n%s" % (name, found, "\n".join(lines)))
+        out, _ = ctl.expect(found[0] if found else 0, work, user, "status", "--json",
+                            nobody=nobody)
+        report = json.loads(out.decode("utf-8"))
+        got = [problem["status"] for problem in report["problems"]]
+        check(got == found and report["status"] == (found[0] if found else 0),
+              "%s: expected problems %s, got:\n%s" % (name, found, out.decode()))
         s.stop()
+
+
+@case(LINUX)
+def per_user_folder(s, ctl):
+    """Outside a folder holding the file, the tools take the user's own folder: status names it
+    and the layout; set for another user is refused there, since that user's keeper reads their
+    own file; set for oneself lands in it."""
+    home = s.work(None, data=False)
+    own = os.path.join(home, ".local", "share", "reskeeper")
+    os.makedirs(os.path.join(own, "Data"))
+    data = group(b"alice", 800, 600)
+    with open(os.path.join(own, "Data", "Pref.txt"), "wb") as f:
+        f.write(data)
+    elsewhere = s.work(None, data=False)
+    out, _ = ctl.expect(9, elsewhere, b"alice", "status", "--json", home=home)
+    report = json.loads(out.decode("utf-8"))
+    check((report["chosen"], report["layout"], report["record"]) ==
+          ("user-own", "per-user", {"width": 800, "height": 600}) and
+          report["file"] == os.path.join(own, "Data", "Pref.txt"), "status said:\n%s" % out.decode())
+    _, err = ctl.expect(2, elsewhere, b"alice", "set", "--user", "bob", "800x600", home=home)
+    check(b"bob's own file" in err, "the refusal said:\n%s" % err.decode(errors="replace"))
+    ctl.expect(0, elsewhere, b"alice", "set", "--force", "1024x768", home=home)
+    with open(os.path.join(own, "Data", "Pref.txt"), "rb") as f:
+        check(f.read() == group(b"alice", 1024, 768), "set for oneself missed the own file")
 
 
 # ---- list --json and bad input ---------------------------------------------------------------
@@ -203,6 +288,7 @@ def bad_input(s, ctl):
                  ["set", "40000x768"], ["set", "1920x1080x"], ["set", "800x600", "900x700"],
                  ["set", "--user", "a]b", "800x600"],
                  ["status", "--frobnicate"], ["list", "--force"], ["status", "extra"],
+                 ["modes", "--user", "x"], ["set", "--json", "800x600"],
                  ["--folder"], []] + ([] if ctl.wine else [["set", "--user", "a\nb", "800x600"]]):
         out, err = ctl.expect(2, work, b"alice", *args)
         # Wine may add lines of its own on standard error.
@@ -210,6 +296,7 @@ def bad_input(s, ctl):
               "%s: expected one line on stderr only, got\n%s\n%s" % (args, out, err))
     if not ctl.wine:  # cmd's `set USERNAME=` removes the variable: no empty value under wine
         ctl.expect(7, work, b"", "set", "800x600")
+        ctl.expect(10, work, b"alice", "modes", "--json", display=":none")
     check(s.prefs(work) == data, "the file changed:\n%s" % shown(s.prefs(work)))
 
 

@@ -24,6 +24,7 @@ import time
 import traceback
 
 import e2e
+import fileform
 from e2e import Failure, check, mode_text, shown, wait_until
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -580,60 +581,7 @@ class Scenario:
         return program_logs(self.root)
 
 
-# ---- The normal form of a file no group is added to but the program's own ----------------
-
-LINE_END = b"\r\n\0"
-BLANKS = b" \t"
-
-
-def normal_form(content):
-    """The lines of `content` (without a byte-order mark) as the program writes them back:
-    blank lines dropped, leading blanks gone, `; comment`, `[group]` and `key = value`, each
-    ended by CR LF. A zero byte ends a line like CR or LF."""
-    data = content + b"\0\0"
-    lines = []
-
-    def line_end(i):
-        while data[i] not in LINE_END:
-            i += 1
-        return i
-
-    i = 0
-    while i < len(content):
-        while data[i] in BLANKS:
-            i += 1
-        if data[i] == ord(";"):
-            i += 1
-            if data[i] == ord(" "):
-                i += 1
-            end = line_end(i)
-            lines.append(b"; " + data[i:end])
-        elif data[i] == ord("["):
-            j = i + 1
-            while data[j] != ord("]") and data[j] not in LINE_END:
-                j += 1
-            lines.append(b"[" + data[i + 1:j] + b"]")
-            end = line_end(j + 1) if data[j] == ord("]") else j
-        elif data[i] in LINE_END:
-            end = i
-        else:
-            j = i
-            while data[j] != ord("=") and data[j] not in LINE_END:
-                j += 1
-            key = data[i:j].rstrip(BLANKS)
-            value = b""
-            end = j
-            if data[j] == ord("="):
-                j += 1
-                while data[j] in BLANKS:
-                    j += 1
-                end = line_end(j)
-                value = data[j:end]
-            lines.append(key + b" = " + value)
-        i = end + 1
-        while data[i] in b"\r\n":
-            i += 1
-    return b"".join(line + b"\r\n" for line in lines)
+# ---- Garbage ------------------------------------------------------------------------------
 
 
 def garbage(size=3000, seed=20240611):
@@ -836,7 +784,7 @@ def garbage_file(s):
     junk = garbage()
     work = s.work(junk)
     s.start(work, b"frank")
-    s.expect(work, normal_form(junk) + group(b"frank", 800, 600), (800, 600))
+    s.expect(work, fileform.normalised(junk) + group(b"frank", 800, 600), (800, 600))
 
 
 @scenario(LINUX, WINDOWS)

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """reskeeper Settings under wine, used by keyboard alone beside a running reskeeper.exe: the
-largest mode kept with Home and Enter (the default button), the smallest with End and Alt+K,
-the file (its comment kept) and the screen following each time; Esc closes it. Both programs
-run as a standard user who may only read and write Pref.txt. Screenshots of the dialog go into
-the test's folder, kept on failure; `--picture docs/settings.png` remakes the README's.
+largest mode chosen with Home and Enter (the default button) and the question whether to keep
+it left unanswered, after which the file (its comment kept) and the screen hold the size before
+again; the smallest chosen with End and Alt+K and kept with Alt+K in the question; Esc closes
+it. Both programs run as a standard user who may only read and write Pref.txt. Screenshots go
+into the test's folder, kept on failure; `--picture docs/settings.png --question-picture
+docs/keep.png` remakes the README's.
 
     xdisplay.sh run settings.py SETTINGS_EXE RESKEEPER_EXE PREFIX_TEMPLATE [--picture PNG]
+                                [--question-picture PNG]
 Exit status 77 (skipped) when either program is not built yet."""
 
 import argparse
@@ -23,6 +26,7 @@ from e2e import Failure, check, wait_until
 from scenarios import SKIPPED, Scenario, Wine, group, windows_path
 
 TITLE = "reskeeper Settings"
+QUESTION = "Keep this resolution?"
 COMMENT = b"; kept by hand\r\n"
 
 
@@ -45,21 +49,36 @@ def idle(window):
     return xdotool("getwindowname", window) == TITLE.split()
 
 
-def keep(s, work, window, keys, mode, shot):
-    """Presses `keys` in the idle dialog until the file and the screen hold `mode`, the comment
-    kept, and the dialog shows the outcome."""
+def choose(s, work, window, keys, mode, shot):
+    """Presses `keys` in the idle dialog until the keeper has switched the screen to `mode`, the
+    file holding it with the comment kept, and the question whether to keep it is up; gives the
+    question's window."""
     wanted = group(b"alice", *mode) + COMMENT
-    holds = lambda: s.prefs(work) == wanted and e2e.screen_mode() == mode and idle(window)
+    question = lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(QUESTION))
     for _ in range(3):
         if not wait_until(lambda: idle(window), 60):
             break
         xdotool("windowfocus", "--sync", window)
         xdotool("key", "--delay", "100", *keys)
-        if wait_until(holds, 30):
+        if wait_until(question, 30):
             break
-    screenshot(window, shot)
-    check(holds(), "after %s: the screen shows %s, the title is %s, Pref.txt holds\n%s" % (
-        " ".join(keys), e2e.mode_text(e2e.screen_mode()), xdotool("getwindowname", window),
+    found = question()
+    screenshot(found[0] if found else window, shot)
+    check(found and s.prefs(work) == wanted and e2e.screen_mode() == mode,
+          "after %s: %s, the screen shows %s, Pref.txt holds\n%s" % (
+              " ".join(keys), "the question is up" if found else "no question",
+              e2e.mode_text(e2e.screen_mode()), e2e.shown(s.prefs(work))))
+    return found[0]
+
+
+def settled(s, work, window, mode, when):
+    """Waits until the question is gone, the dialog idle, and file and screen hold `mode`."""
+    wanted = group(b"alice", *mode) + COMMENT
+    gone = lambda: not xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(QUESTION))
+    holds = lambda: (gone() and idle(window) and s.prefs(work) == wanted and
+                     e2e.screen_mode() == mode)
+    check(wait_until(holds, 60), "%s: the screen shows %s, the title is %s, Pref.txt holds\n%s" % (
+        when, e2e.mode_text(e2e.screen_mode()), xdotool("getwindowname", window),
         e2e.shown(s.prefs(work))))
 
 
@@ -67,7 +86,7 @@ def area(size):
     return size[0] * size[1]
 
 
-def scenario(s, settings, root, picture):
+def scenario(s, settings, root, picture, question_picture):
     e2e.set_mode(1280, 1024)
     # A standard user's rights as the installer gives them: the shared folder is root's, and
     # the user may only read and write Pref.txt in it.
@@ -88,10 +107,21 @@ def scenario(s, settings, root, picture):
     # The list runs from the largest mode to the smallest.
     sizes = [tuple(map(int, m)) for m in re.findall(r"^   (\d+)x(\d+) ", e2e.xrandr(), re.M)]
     largest, smallest = max(sizes, key=area), min(sizes, key=area)
-    keep(s, work, window, ["Home", "Return"], largest, os.path.join(root, "settings-1.png"))
+    choose(s, work, window, ["Home", "Return"], largest, os.path.join(root, "question.png"))
+    if question_picture:
+        shutil.copy(os.path.join(root, "question.png"), question_picture)
+    # No answer: after the countdown the size before is back in the file and on the screen.
+    settled(s, work, window, (1280, 1024), "with no answer")
+    screenshot(window, os.path.join(root, "settings-1.png"))
     if picture:
         shutil.copy(os.path.join(root, "settings-1.png"), picture)
-    keep(s, work, window, ["End", "alt+k"], smallest, os.path.join(root, "settings-2.png"))
+    question = choose(s, work, window, ["End", "alt+k"], smallest,
+                      os.path.join(root, "settings-2.png"))
+    xdotool("windowfocus", "--sync", question)
+    xdotool("key", "alt+k")
+    settled(s, work, window, smallest, "kept")
+    s.passes(4)
+    settled(s, work, window, smallest, "kept, four passes later")
     xdotool("windowfocus", "--sync", window)
     xdotool("key", "Escape")
     check(wait_until(lambda: not xdotool("search", "--name", "^%s$" % TITLE), 30),
@@ -105,6 +135,7 @@ def main():
     parser.add_argument("keeper")
     parser.add_argument("template")
     parser.add_argument("--picture")
+    parser.add_argument("--question-picture")
     args = parser.parse_args()
     if not (os.path.isfile(args.settings) and os.path.isfile(args.keeper)):
         print("SKIPPED: %s or %s is not built yet" % (args.settings, args.keeper))
@@ -116,7 +147,7 @@ def main():
     s = None
     try:
         s = Scenario(Wine(os.path.abspath(args.keeper), root, args.template), root)
-        scenario(s, os.path.abspath(args.settings), root, args.picture)
+        scenario(s, os.path.abspath(args.settings), root, args.picture, args.question_picture)
     except Failure as failure:
         error = str(failure)
     except Exception:  # a broken harness is a failure too, with its trace
@@ -131,7 +162,7 @@ def main():
     if error is None:
         shutil.rmtree(root, ignore_errors=True)
     else:
-        print("kept %s (screenshots settings-*.png)" % root)
+        print("kept %s (screenshots settings-*.png, question.png)" % root)
     return 0 if error is None else 1
 
 

@@ -310,13 +310,28 @@ platform::FileCalls tracingCalls() {
 }
 
 TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
-  // Each step: new file bytes (or none), the user, then one pass.
+  // Each step: new file bytes (or none), the user, the display's width from then on (or as it
+  // was; 0: a display that cannot tell its size), and bytes the file is edited to between the
+  // pass's load and its save (or none); then one pass.
   struct Step {
     std::optional<std::string> bytes;
     const char* user;
+    std::optional<std::int32_t> width = std::nullopt;
+    std::optional<std::string> edit = std::nullopt;
   };
+  const std::string erin = "; c\r\n[erin]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
   const std::string normal = "; c\r\n[Bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n";
   const Step steps[] = {
+      {"; c\r\n", "erin", 0},  // an empty table: nothing to write
+      {std::nullopt, "erin"},
+      {std::nullopt, "erin"},
+      {std::nullopt, "erin", 1024},  // a first-time user right after steady passes
+      {std::nullopt, "erin"},
+      // A group added by hand after the load: the save leaves the file as it finds it, but the
+      // next load must still read the new group.
+      {std::nullopt, "erin", std::nullopt, erin + "[dave]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n"},
+      {std::nullopt, "erin"},
+      {std::nullopt, "dave"},
       {"; c\n[Bob]\nRes_X=800\nRes_Y=600\n[BOB]\nRes_X=640\nRes_Y=480\n", "Bob"},
       {std::nullopt, "Bob"},
       {std::nullopt, "Bob"},
@@ -328,6 +343,7 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
       {"\xEF\xBB\xBF\r\n[Bob]\r\nRes_X = 1\r\nRes_Y = 2\r\n", "carol"},
       {std::nullopt, "carol"},
       {std::nullopt, "carol"},
+      {std::nullopt, "frank"},  // recorded right after steady passes that wrote the file
       {"", "Bob"},
       {std::nullopt, "x]y"},
       {std::nullopt, "x]y"},
@@ -348,8 +364,16 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     for (const Step& step : steps) {
       if (step.bytes) writePrefs(*step.bytes);
       fakeSystem().userName = step.user;
+      if (step.width) fakeSystem().width = *step.width;
       fileTrace.clear();
-      keeper::runPass();
+      if (step.edit) {
+        keeper::loadProfiles();
+        writePrefs(*step.edit);
+        keeper::applyCurrentUser();
+        keeper::saveProfiles();
+      } else {
+        keeper::runPass();
+      }
       outcomes[shortcut].push_back({prefs(), table(), takeSwitches(), fileTrace});
     }
     platform::fileCalls() = platform::defaultFileCalls();
@@ -365,18 +389,23 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
 }
 
 TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {
-  std::string file;
+  std::string users;
   for (int i = 0; i < 200; ++i) {
-    file += "[user" + std::to_string(i) + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
+    users += "[user" + std::to_string(i) + "]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
   }
-  writePrefs(file);
-  fakeSystem().userName = "user7";
-  keeper::runPass();
-  keeper::runPass();  // the first steady pass
-  const std::uint64_t before = platform::allocationCount();
-  keeper::runPass();
-  EXPECT_EQ(platform::allocationCount() - before, 2u) << "one content buffer per step";
-  EXPECT_EQ(prefs(), visible(file));
+  for (const std::string& file : {users, "\xEF\xBB\xBF\r\n" + users}) {
+    SCOPED_TRACE(visible(file.substr(0, 3)));
+    keeper::ScopedKeeperDefaults::reset();
+    keeper::useUserIndex(GetParam());
+    writePrefs(file);
+    fakeSystem().userName = "user7";
+    keeper::runPass();
+    keeper::runPass();  // the first steady pass
+    const std::uint64_t before = platform::allocationCount();
+    keeper::runPass();
+    EXPECT_EQ(platform::allocationCount() - before, 2u) << "one content buffer per step";
+    EXPECT_EQ(prefs(), visible(file));
+  }
 }
 
 // A file a person or an older program may have left: comments, lone LFs, blank lines, keys in

@@ -56,6 +56,10 @@ const std::vector<Start>& starts() {
        ""},
       {"EditedWhileRunning", "[alice]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n[bob]\r\nRes_X = 800\r\n",
        "alice", "[alice]\r\nRes_X = 1600\r\nRes_Y = 900\r\n[bob]\r\nRes_X = 640\r\n"},
+      // The same values as the table holds, in a form the write-back changes.
+      {"UntidyWhileRunning", "[alice]\nRes_X=1280\nRes_Y=1024\n[bob]\nRes_X=800\nRes_Y=600\n",
+       "alice",
+       "[alice]\r\nRes_X = 1280\r\nRes_Y = 1024\r\n[bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n"},
       {"Utf8",
        "\xEF\xBB\xBF[J\xC3\xBCrgen]\nRes_X=1920\nRes_Y=1080\n[\xE2\x82\xAC]\nRes_X=1\n"
        "[Ren\xC3\xA9\x65]\nRes_X=1600\nRes_Y=900\n",
@@ -166,6 +170,11 @@ class PassFaultTest : public ::testing::TestWithParam<Start> {
         << describe(clean.table);
     EXPECT_EQ(mended.width, clean.width);
     EXPECT_EQ(mended.height, clean.height);
+    // No name repeats, so each record is what its name finds, whatever its index went through.
+    const keeper::UserResolutionTable& t = keeper::userTable();
+    for (std::uint32_t i = 0; i < t.count; ++i) {
+      EXPECT_EQ(keeper::findUser(t.records[i].userName), &t.records[i]) << t.records[i].userName;
+    }
   }
 
   testing_support::TempFolder folder;
@@ -230,6 +239,7 @@ enum class Mode {
   AndReadOnly,  // a read-write open fails, and so does the read-only open tried after it
   Short,        // a read delivers half the bytes asked for
   Halfway,      // a write writes half its bytes, then reports failure
+  Grown,        // a reservation grows the file, then reports failure (a disk that filled up)
 };
 
 struct Fault {
@@ -246,6 +256,7 @@ const Fault FAULTS[] = {
     {READ, Mode::Short, "short read"},
     {SEEK, Mode::Fail, "seek"},
     {RESERVE, Mode::Fail, "reservation"},
+    {RESERVE, Mode::Grown, "reservation failing after growing"},
     {WRITE, Mode::Fail, "write failing at once"},
     {WRITE, Mode::Halfway, "write failing halfway"},
     {SET_END, Mode::Fail, "set end"},
@@ -275,52 +286,58 @@ bool chosen(Kind kind) {
 }
 
 constexpr platform::FileCalls COUNTING = {
-    [](const char* path, platform::FileHandle* file) {
-      if (chosen(OPEN_READ_WRITE)) {
-        plan.failReadOnlyOpen = plan.fault.mode == Mode::AndReadOnly;
-        return false;
-      }
-      return real().openReadWrite(path, file);
-    },
-    [](const char* path, platform::FileHandle* file) {
-      ++plan.calls[OPEN_READ_ONLY];
-      if (plan.failReadOnlyOpen) {
-        plan.failReadOnlyOpen = false;
-        return false;
-      }
-      return real().openReadOnly(path, file);
-    },
-    [](platform::FileHandle file, std::int64_t* size) {
-      return !chosen(SIZE) && real().size(file, size);
-    },
-    [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
-      if (chosen(READ)) {
-        if (plan.fault.mode == Mode::Fail) {
-          *got = 0;
+    .openReadWrite =
+        [](const char* path, platform::FileHandle* file) {
+          if (chosen(OPEN_READ_WRITE)) {
+            plan.failReadOnlyOpen = plan.fault.mode == Mode::AndReadOnly;
+            return false;
+          }
+          return real().openReadWrite(path, file);
+        },
+    .openReadOnly =
+        [](const char* path, platform::FileHandle* file) {
+          ++plan.calls[OPEN_READ_ONLY];
+          if (plan.failReadOnlyOpen) {
+            plan.failReadOnlyOpen = false;
+            return false;
+          }
+          return real().openReadOnly(path, file);
+        },
+    .size = [](platform::FileHandle file,
+               std::int64_t* size) { return !chosen(SIZE) && real().size(file, size); },
+    .read =
+        [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+          if (chosen(READ)) {
+            if (plan.fault.mode == Mode::Fail) {
+              *got = 0;
+              return false;
+            }
+            return real().read(file, buffer, count / 2, got);
+          }
+          return real().read(file, buffer, count, got);
+        },
+    .seek = [](platform::FileHandle file,
+               std::int64_t offset) { return !chosen(SEEK) && real().seek(file, offset); },
+    .reserve =
+        [](platform::FileHandle file, std::int64_t length) {
+          if (!chosen(RESERVE)) return real().reserve(file, length);
+          if (plan.fault.mode == Mode::Grown) real().reserve(file, length);
           return false;
-        }
-        return real().read(file, buffer, count / 2, got);
-      }
-      return real().read(file, buffer, count, got);
-    },
-    [](platform::FileHandle file, std::int64_t offset) {
-      return !chosen(SEEK) && real().seek(file, offset);
-    },
-    [](platform::FileHandle file, std::int64_t length) {
-      return !chosen(RESERVE) && real().reserve(file, length);
-    },
-    [](platform::FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
-      if (chosen(WRITE)) {
-        *written = 0;
-        if (plan.fault.mode == Mode::Halfway) real().write(file, buffer, count / 2, written);
-        return false;
-      }
-      const bool whole = real().write(file, buffer, count, written) && *written == count;
-      plan.wholeWrite = plan.wholeWrite || whole;
-      return whole;
-    },
-    [](platform::FileHandle file) { return !chosen(SET_END) && real().setEnd(file); },
-    [](platform::FileHandle file) { real().close(file); },
+        },
+    .write =
+        [](platform::FileHandle file, const void* buffer, std::uint32_t count,
+           std::uint32_t* written) {
+          if (chosen(WRITE)) {
+            *written = 0;
+            if (plan.fault.mode == Mode::Halfway) real().write(file, buffer, count / 2, written);
+            return false;
+          }
+          const bool whole = real().write(file, buffer, count, written) && *written == count;
+          plan.wholeWrite = plan.wholeWrite || whole;
+          return whole;
+        },
+    .setEnd = [](platform::FileHandle file) { return !chosen(SET_END) && real().setEnd(file); },
+    .close = [](platform::FileHandle file) { real().close(file); },
 };
 
 // A whole write-back of `text` over a file of `oldLength` bytes that could not be cut after it.

@@ -253,8 +253,9 @@ TEST_P(AccessTest, EveryOperationFailsQuietlyOnAClosedDocument) {
 }
 
 TEST_P(AccessTest, ManyNewGroupsStayFindable) {
-  // Enough groups to make the index grow several times while it is in use.
-  open("[g0]\n");
+  // Enough groups to make the index grow several times while it is in use, after names that
+  // differ only in case.
+  open("[a]\nk=-1\n[b]\n[A]\nk=-3\n");
   for (int i = 1; i < 300; ++i) {
     const std::string name = "g" + std::to_string(i);
     EXPECT_FALSE(prefs::selectGroup(name.c_str()));
@@ -265,7 +266,11 @@ TEST_P(AccessTest, ManyNewGroupsStayFindable) {
     ASSERT_TRUE(prefs::selectGroup(name.c_str())) << name;
     EXPECT_EQ(prefs::readLong("k", -1), i);
   }
-  EXPECT_EQ(documentLines().size(), 1u + 2u * 299u);
+  // From b, the next header is a namesake of a, not the first.
+  EXPECT_TRUE(prefs::selectGroup("b"));
+  EXPECT_TRUE(prefs::selectGroup("a"));
+  EXPECT_EQ(prefs::readLong("k", 0), -1);
+  EXPECT_EQ(documentLines().size(), 5u + 2u * 299u);
 }
 
 }  // namespace
@@ -298,4 +303,18 @@ TEST_P(AccessTest, AnAppendedGroupStandsBesideItsCaseVariants) {
   open("[a]\n");
   EXPECT_FALSE(prefs::appendGroup(""));
   EXPECT_EQ(closeAndRead(), visible("[a]\n")) << "nothing written";
+  // Without memory for the name or the header, nothing changes: the current group still reads.
+  // A name too long for the arena's present block takes a block of its own, the header another.
+  const std::string longName(5000, 'n');
+  for (std::uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    open("[a]\nk=1\n");
+    ASSERT_TRUE(prefs::selectGroup("a"));
+    platform::failAllocation(n, false);
+    const bool appended = prefs::appendGroup(longName.c_str());
+    platform::failAllocation(0, false);
+    if (appended) break;
+    EXPECT_EQ(prefs::readLong("k", -1), 1);
+    EXPECT_EQ(closeAndRead(), visible("[a]\nk=1\n"));
+  }
 }

@@ -12,22 +12,14 @@
 namespace testing_support {
 namespace {
 
-bool sameKey(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-bool sameLine(const ParsedLine& a, const ParsedLine& b) {
-  return a.kind == b.kind && sameKey(a.key, b.key) && (a.kind == 3 || a.text == b.text);
+bool sameLine(const FileLine& a, const FileLine& b) {
+  return a.kind == b.kind && sameName(a.key, b.key) &&
+         (a.kind == prefs::LineKind::Entry || a.text == b.text);
 }
 
 }  // namespace
 
-std::vector<ParsedLine> parseBytes(const std::string& bytes, int* encoding) {
+std::vector<FileLine> parseBytes(const std::string& bytes, int* encoding) {
   TempFolder folder;
   const std::string path = folder.file("parse.txt");
   writeBytes(path, bytes);
@@ -35,13 +27,9 @@ std::vector<ParsedLine> parseBytes(const std::string& bytes, int* encoding) {
   const platform::FileCalls saved = platform::fileCalls();
   platform::fileCalls() = platform::defaultFileCalls();
   platform::failAllocation(0, false);
-  std::vector<ParsedLine> lines;
+  std::vector<FileLine> lines;
   if (prefs::openPreferences(path.c_str())) {
-    for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine;
-         line != nullptr; line = line->next) {
-      const char* key = prefs::lineKey(*line);
-      lines.push_back({static_cast<int>(prefs::lineKind(*line)), key ? key : "", line->text});
-    }
+    lines = openDocumentLines();
     if (encoding) *encoding = prefs::parsedDocument().encoding;
     prefs::closePreferences();
   }
@@ -49,30 +37,19 @@ std::vector<ParsedLine> parseBytes(const std::string& bytes, int* encoding) {
   return lines;
 }
 
-std::string normalForm(const std::vector<ParsedLine>& lines, int encoding) {
-  std::string out = encoding == prefs::ENCODING_UTF8 ? "\xEF\xBB\xBF\r\n" : "";
-  for (const ParsedLine& line : lines) {
-    if (line.kind == 1) out += "[" + line.text + "]";
-    if (line.kind == 2) out += "; " + line.text;
-    if (line.kind == 3) out += line.key + " = " + line.text;
-    out += "\r\n";
-  }
-  return out;
-}
-
 std::string checkNothingLost(const std::string& old, const std::string& clean,
                              const std::string& actual) {
   if (actual == old) return "";
   int encoding = 0;
-  const std::vector<ParsedLine> actualLines = parseBytes(actual, &encoding);
+  const std::vector<FileLine> actualLines = parseBytes(actual, &encoding);
   // A shorter write-back whose file could not be cut keeps blanks up to the old length.
   const std::string text = normalForm(actualLines, encoding);
   if (actual.compare(0, text.size(), text) != 0 ||
       actual.find_first_not_of(' ', text.size()) != std::string::npos) {
     return "neither the old bytes nor a whole write-back:\n" + visible(actual);
   }
-  const std::vector<ParsedLine> oldLines = parseBytes(old);
-  const std::vector<ParsedLine> cleanLines = parseBytes(clean);
+  const std::vector<FileLine> oldLines = parseBytes(old);
+  const std::vector<FileLine> cleanLines = parseBytes(clean);
   // Where each old line went in the clean result.
   std::vector<std::size_t> cleanOf(oldLines.size(), cleanLines.size());
   std::vector<bool> cleanIsOld(cleanLines.size(), false);
@@ -83,7 +60,7 @@ std::string checkNothingLost(const std::string& old, const std::string& clean,
     cleanIsOld[c++] = true;
   }
   std::size_t next = 0;
-  for (const ParsedLine& line : actualLines) {
+  for (const FileLine& line : actualLines) {
     if (next < oldLines.size() && sameLine(line, oldLines[next]) &&
         (line.text == oldLines[next].text || line.text == cleanLines[cleanOf[next]].text)) {
       ++next;

@@ -6,19 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "support/file_lines.h"
+
 namespace testing_support {
 
-struct ParsedLine {
-  int kind;  // 1 group, 2 comment, 3 entry
-  std::string key;
-  std::string text;
-};
-
 // Parses bytes with the store (failures switched off); gives the lines and the encoding.
-std::vector<ParsedLine> parseBytes(const std::string& bytes, int* encoding = nullptr);
-
-// The normal form of parsed lines, as the store writes it back.
-std::string normalForm(const std::vector<ParsedLine>& lines, int encoding);
+std::vector<FileLine> parseBytes(const std::string& bytes, int* encoding = nullptr);
 
 // Empty when `actual` is an acceptable state after a failure, given the file's old bytes and
 // the bytes the same work leaves without failures; otherwise what is wrong.

@@ -10,13 +10,13 @@
 #include "platform/platform_testing.h"
 #include "prefs/prefs.h"
 #include "prefs/prefs_testing.h"
+#include "support/file_lines.h"
 #include "support/temp_folder.h"
 
 namespace testing_support {
 
 class StoreTest : public ::testing::Test {
  protected:
-
   // Writes `bytes` to a file of the folder and gives its path.
   std::string fileWith(const std::string& bytes, const std::string& name = "Pref.txt") {
     const std::string path = folder.file(name);
@@ -31,21 +31,10 @@ class StoreTest : public ::testing::Test {
 };
 
 // One line of an open document, as the test compares it.
-struct LineView {
-  prefs::LineKind kind;
-  std::string key;
-  std::string text;
-  bool operator==(const LineView&) const = default;
-};
+using LineView = FileLine;
 
 inline std::vector<LineView> documentLines() {
-  std::vector<LineView> lines;
-  for (const prefs::PreferenceLine* line = prefs::parsedDocument().firstLine;
-       line != nullptr; line = line->next) {
-    const char* key = prefs::lineKey(*line);
-    lines.push_back({prefs::lineKind(*line), key ? key : "", line->text});
-  }
-  return lines;
+  return openDocumentLines();
 }
 
 inline std::string groupName() {
