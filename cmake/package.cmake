@@ -48,7 +48,7 @@ set(RESKEEPER_INSTALLER_TARGET amd64-unicode CACHE STRING "makensis target of th
 set(RESKEEPER_INSTALLER ${CMAKE_BINARY_DIR}/reskeeper-setup.exe)
 set(script ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.nsi)
 set(icon ${PROJECT_SOURCE_DIR}/platform/reskeeper.ico)
-set(programs reskeeper reskeeper_setuphelper)
+set(programs reskeeper reskeeper_session reskeeper_setuphelper)
 set(defines)
 if(TARGET reskeeperctl)
   list(APPEND defines -DCTL=$<TARGET_FILE:reskeeperctl>)
@@ -65,7 +65,8 @@ endif()
 if(RESKEEPER_MAKENSIS)
   add_custom_command(OUTPUT ${RESKEEPER_INSTALLER}
     COMMAND ${RESKEEPER_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION}
-            -DPROGRAM=$<TARGET_FILE:reskeeper> -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
+            -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>
+            -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
             -DICON=${icon} -DOUTFILE=${RESKEEPER_INSTALLER}
             -DTARGET=${RESKEEPER_INSTALLER_TARGET} ${defines} ${script}
     DEPENDS ${programs} ${script} ${icon} ${PROJECT_SOURCE_DIR}/packaging/windows/wizard.bmp
@@ -85,7 +86,7 @@ endif()
 
 # The programs every Windows package installs, in one place: the keeper, and the programs for
 # people where this tree has them.
-set(RESKEEPER_WINDOWS_PROGRAMS reskeeper)
+set(RESKEEPER_WINDOWS_PROGRAMS reskeeper reskeeper_session)
 foreach(target reskeeperctl reskeeper_settings)
   if(TARGET ${target})
     list(APPEND RESKEEPER_WINDOWS_PROGRAMS ${target})
@@ -99,7 +100,7 @@ find_program(RESKEEPER_WIXL wixl)
 find_program(RESKEEPER_MSIBUILD msibuild)
 set(RESKEEPER_MSI ${CMAKE_BINARY_DIR}/reskeeper-${PROJECT_VERSION}.msi)
 set(msi_script ${PROJECT_SOURCE_DIR}/packaging/windows/msi.cmake)
-set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper>)
+set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>)
 set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs)
 if(TARGET reskeeperctl)
   list(APPEND msi_inputs -DCTL=$<TARGET_FILE:reskeeperctl>)

@@ -1,9 +1,11 @@
 # Builds the Windows Installer package: cmake -P msi.cmake with
-#   VERSION (x.y.z), OUTPUT (the .msi), PROGRAM (reskeeper.exe), HELPER (setuphelper.exe, the
-#   setup's helper), WORK (a folder for intermediate files), and optionally CTL
-#   (reskeeperctl.exe), SETTINGS (reskeeper-settings.exe), ICON (.ico), WIXL, MSIBUILD.
+#   VERSION (x.y.z), OUTPUT (the .msi), PROGRAM (reskeeper.exe), SESSION (reskeeper-session.exe),
+#   HELPER (setuphelper.exe, the setup's helper), WORK (a folder for intermediate files), and
+#   optionally CTL (reskeeperctl.exe), SETTINGS (reskeeper-settings.exe), ICON (.ico), WIXL,
+#   MSIBUILD.
 # wixl makes the package from reskeeper.wxs; msibuild then adds what wixl cannot express.
-foreach(required VERSION OUTPUT PROGRAM HELPER WORK)
+cmake_minimum_required(VERSION 3.25)
+foreach(required VERSION OUTPUT PROGRAM SESSION HELPER WORK)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "msi.cmake: define ${required}")
   endif()
@@ -29,7 +31,7 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/Binary")
 # wixl takes the files by paths relative to where it runs.
 set(defines -D Version=${VERSION} -D ProductCode=${product_code})
-foreach(input Program Ctl Settings Icon)
+foreach(input Program Session Ctl Settings Icon)
   string(TOUPPER ${input} variable)
   if(${variable})
     get_filename_component(name "${${variable}}" NAME)
@@ -53,6 +55,20 @@ run(${WIXL} -a x64 ${defines} -o ${OUTPUT} ${CMAKE_CURRENT_LIST_DIR}/reskeeper.w
 configure_file(${HELPER} ${WORK}/Binary/SetupHelperExe.ibd COPYONLY)
 file(WRITE "${WORK}/Binary.idt"
   "Name\tData\ns72\tv0\nBinary\tName\nSetupHelperExe\tSetupHelperExe.ibd\n")
+# The installed layout, read before anything else (AppSearch): Layout, and DataFolder, which an
+# install that predates the choice recorded alone (2: the value as it is, 16: the 64-bit view).
+file(WRITE "${WORK}/AppSearch.idt"
+  "Property\tSignature_\ns72\ts72\nAppSearch\tProperty\tSignature_\n"
+  "INSTALLEDLAYOUT\tInstalledLayout\nINSTALLEDDATAFOLDER\tInstalledDataFolder\n")
+file(WRITE "${WORK}/RegLocator.idt"
+  "Signature_\tRoot\tKey\tName\tType\ns72\ti2\ts255\tS255\tI2\nRegLocator\tSignature_\n"
+  "InstalledLayout\t2\tSoftware\\reskeeper\tLayout\t18\n"
+  "InstalledDataFolder\t2\tSoftware\\reskeeper\tDataFolder\t18\n")
+# DataFolder is the shared layout's alone: installing the per-user layout removes it, also where
+# a shared install (or one that predates the choice) is changed into this one.
+file(WRITE "${WORK}/RemoveRegistry.idt"
+  "RemoveRegistry\tRoot\tKey\tName\tComponent_\ns72\ti2\tl255\tL255\ts72\n"
+  "RemoveRegistry\tRemoveRegistry\nUserLayoutDataFolder\t2\tSoftware\\reskeeper\tDataFolder\tUserLayout\n")
 file(WRITE "${WORK}/MsiLockPermissionsEx.idt"
   "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
   "s72\ts72\ts32\tS0\tS255\n"
@@ -71,8 +87,47 @@ endif()
 if(SETTINGS)
   string(APPEND end_keepers " /IM reskeeper-settings.exe")
 endif()
+string(APPEND end_keepers " /IM reskeeper-session.exe")
 set(shared "\"[CommonAppDataFolder]reskeeper\"")
+set(when_shared "LAYOUT=\"shared\" AND NOT REMOVE~=\"ALL\"")
+
+# The layout: the property LAYOUT as the command line (or a transform's Property row) gives it,
+# else the installed one, else shared for an install that predates the choice, else user; one
+# named otherwise is refused (19: an error, which fails the install). The same in both
+# sequences, before the conditions are evaluated (CostFinalize); secure, so that the
+# installation's server side takes it from the client.
+set(layout_queries)
+# A custom action run in both sequences at `sequence` when `condition` holds.
+function(layout_action name type source target condition sequence)
+  list(APPEND layout_queries -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${type}, '${source}', '${target}')")
+  foreach(table InstallExecuteSequence InstallUISequence)
+    list(APPEND layout_queries -q "INSERT INTO `${table}` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
+  endforeach()
+  set(layout_queries "${layout_queries}" PARENT_SCOPE)
+endfunction()
+layout_action(SetInstalledLayout 51 LAYOUT "[INSTALLEDLAYOUT]" "NOT LAYOUT AND INSTALLEDLAYOUT" 52)
+layout_action(SetPredatingLayout 51 LAYOUT shared "NOT LAYOUT AND INSTALLEDDATAFOLDER" 53)
+layout_action(SetDefaultLayout 51 LAYOUT user "NOT LAYOUT" 54)
+# On a machine where this version is installed, naming the other layout is a reinstall that
+# swaps the two layouts' components (transitive, below).
+layout_action(ReinstallForLayout 51 REINSTALL ALL
+  "Installed AND INSTALLEDLAYOUT AND LAYOUT<>INSTALLEDLAYOUT AND NOT REINSTALL AND NOT REMOVE" 56)
+layout_action(RefuseLayout 19 ""
+  "LAYOUT must be user (a file for each user) or shared (one file for everyone)."
+  "LAYOUT<>\"user\" AND LAYOUT<>\"shared\"" 55)
+foreach(table InstallExecuteSequence InstallUISequence)
+  list(APPEND layout_queries -q "INSERT INTO `${table}` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
+endforeach()
+
 run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.idt
+  -i ${WORK}/AppSearch.idt -i ${WORK}/RegLocator.idt -i ${WORK}/RemoveRegistry.idt
+  ${layout_queries}
+  -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED\\;WIX_UPGRADE_DETECTED\\;LAYOUT' WHERE `Property` = 'SecureCustomProperties'"
+  # Each layout's component (its shortcut and registry values), transitive (64 + 256 64-bit +
+  # 4 registry key path): a reinstall that names the other layout removes one and installs the
+  # other.
+  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"user\"' WHERE `Component` = 'UserLayout'"
+  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"shared\"' WHERE `Component` = 'SharedLayout'"
   # The programs' version resources (wixl does not read them), so that Windows Installer
   # compares versions as it does for any program.
   -q "UPDATE `File` SET `Version` = '${VERSION}.0'"
@@ -89,8 +144,8 @@ run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.
   # (any code but 0 fails the install, before anything is granted).
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('CheckSharedFolder', 2, 'SetupHelperExe', 'check shared ${shared}')"
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('PrepareSharedFolder', 3074, 'SetupHelperExe', 'shared ${shared}')"
-  -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('CheckSharedFolder', 'NOT REMOVE~=\"ALL\"', 1390)"
+  -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('CheckSharedFolder', '${when_shared}', 1390)"
   # Inside the transaction, before anything is removed or created: on install, repair and
   # uninstall the programs end; on install and repair the shared folder is made safe.
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('EndKeepers', 1501)"
-  -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('PrepareSharedFolder', 'NOT REMOVE~=\"ALL\"', 1502)")
+  -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('PrepareSharedFolder', '${when_shared}', 1502)")

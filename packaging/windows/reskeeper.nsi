@@ -1,10 +1,15 @@
-; The Windows installer of reskeeper, for all users of a machine: the program in
-; %ProgramFiles%\reskeeper (or wherever /D= puts it), the shared Data\Pref.txt in
-; %ProgramData%\reskeeper, and a shortcut in the all-users Startup folder that starts the program
-; there at every logon. Built by CMake (target `installer`), which defines VERSION, PROGRAM,
-; HELPER (setuphelper.exe), ICON and OUTFILE; CTL and SETTINGS (the programs for people) and
-; SIGN_SCRIPT (signs the uninstaller and the setup) when it has them. Silent with /S, both the
-; installer and the uninstaller; every exit code is in the README's table.
+; The Windows installer of reskeeper, for all users of a machine: the programs in
+; %ProgramFiles%\reskeeper (or wherever /D= puts it) and a shortcut in the all-users Startup folder
+; that starts the keeper at every logon, in one of two layouts. Per user (/LAYOUT=user, the
+; default): the shortcut runs reskeeper-session.exe, which starts the keeper in the user's own
+; %APPDATA%\reskeeper, and nothing is made under %ProgramData%. Shared (/LAYOUT=shared): one
+; Data\Pref.txt in %ProgramData%\reskeeper that every user's keeper works in. An install keeps
+; the installed layout unless the command line names one (one that predates the choice had the
+; shared file). Built by CMake (target `installer`), which defines VERSION, PROGRAM, SESSION
+; (reskeeper-session.exe), HELPER (setuphelper.exe), ICON and OUTFILE; CTL and SETTINGS (the
+; programs for people) and SIGN_SCRIPT (signs the uninstaller and the setup) when it has them.
+; Silent with /S, both the installer and the uninstaller; every exit code is in the README's
+; table.
 ;
 ; Rights: only Administrators and SYSTEM may change the program folder, %ProgramData%\reskeeper
 ; and its Data folder; Users read them. Users may read and write the bytes of Pref.txt, nothing
@@ -13,8 +18,8 @@
 ; sets every right on the objects it holds; the installer follows no link or junction, and grants
 ; nothing by name.
 
-!ifndef VERSION | PROGRAM | HELPER | ICON | OUTFILE
-  !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe), HELPER, ICON and OUTFILE"
+!ifndef VERSION | PROGRAM | SESSION | HELPER | ICON | OUTFILE
+  !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe), SESSION, HELPER, ICON and OUTFILE"
 !endif
 !ifndef TARGET
   !define TARGET amd64-unicode
@@ -45,6 +50,7 @@ AllowSkipFiles off
 !define EXIT_RETRY 1618         ; another setup runs, or a reskeeper program would not end
 !define EXIT_UNSUPPORTED 1633   ; 32-bit Windows
 !define EXIT_NOT_ADMIN 740      ; ERROR_ELEVATION_REQUIRED
+!define EXIT_USAGE 1639         ; ERROR_INVALID_COMMAND_LINE: /LAYOUT= names no layout
 !define EXIT_RESTART 3010       ; done; the uninstaller's own file goes at the next restart
 ; 20 to 26: a path was refused (setuphelper's codes); nothing was installed.
 !define EXIT_REFUSED_FIRST 20
@@ -69,6 +75,12 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) the reskeeper developers"
 !include x64.nsh
 !include FileFunc.nsh
 !include MUI2.nsh
+!include nsDialogs.nsh
+
+; The layout of this install: "user" or "shared" (the registry's Layout value).
+Var Layout
+Var LayoutUser
+Var LayoutShared
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -84,6 +96,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) the reskeeper developers"
 !endif
 
 !insertmacro MUI_PAGE_DIRECTORY
+Page custom LayoutPage LayoutPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowFinish
 !insertmacro MUI_PAGE_FINISH
@@ -174,8 +187,65 @@ FunctionEnd
   !insertmacro RefuseUnlessDone "${path}"
 !macroend
 
+; The layout: the one /LAYOUT= names, else the installed one, else (an install that predates the
+; choice recorded only its shared folder) the shared file, else each user's own.
 Function .onInit
   !insertmacro Prepare
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LAYOUT=" $1
+  ${If} ${Errors}
+    ReadRegStr $1 HKLM "${PRODUCT_KEY}" "Layout"
+    ReadRegStr $2 HKLM "${PRODUCT_KEY}" "DataFolder"
+    ${If} $1 == ""
+    ${AndIf} $2 != ""
+      StrCpy $1 shared
+    ${EndIf}
+  ${EndIf}
+  ${If} $1 == "shared"
+    StrCpy $Layout shared
+  ${ElseIf} $1 == "user"
+  ${OrIf} $1 == ""
+    StrCpy $Layout user
+  ${Else}
+    MessageBox MB_ICONSTOP "/LAYOUT= takes user (each user's own file) or shared (one file for \
+      everyone), not $1." /SD IDOK
+    SetErrorLevel ${EXIT_USAGE}
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; A page of its own for the layout, each user's own file first.
+Function LayoutPage
+  !insertmacro MUI_HEADER_TEXT "Where resolutions are kept" \
+    "Choose whose file each user's resolution is kept in."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateRadioButton} 0 0 100% 12u "&Each user's own file (recommended)"
+  Pop $LayoutUser
+  ${NSD_CreateLabel} 12u 14u -12u 30u "Kept in each user's profile (%APPDATA%\reskeeper): only that \
+    user can change their resolution, and it follows them where profiles roam."
+  Pop $0
+  ${NSD_CreateRadioButton} 0 52u 100% 12u "&One file shared by every user"
+  Pop $LayoutShared
+  ${NSD_CreateLabel} 12u 66u -12u 30u "One table in ${SHARED}: an administrator can edit it \
+    for everyone, and every user can change every user's resolution."
+  Pop $0
+  ${If} $Layout == shared
+    ${NSD_Check} $LayoutShared
+  ${Else}
+    ${NSD_Check} $LayoutUser
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function LayoutPageLeave
+  ${NSD_GetState} $LayoutShared $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $Layout shared
+  ${Else}
+    StrCpy $Layout user
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
@@ -187,25 +257,32 @@ Section "reskeeper"
   SetErrorLevel ${EXIT_FAILED}
   ; Everything the installer will make or grant rights on is examined before anything changes.
   !insertmacro Helper "check program" "$INSTDIR"
-  !insertmacro Helper "check shared" "${SHARED}"
+  ${If} $Layout == shared
+    !insertmacro Helper "check shared" "${SHARED}"
+  ${EndIf}
   Call EndPrograms
 
   ; The helper makes the program folder with its final rights (or locks the one there) and
-  ; examines and locks what it holds; then the shared folder, its Data folder and Pref.txt (an
-  ; empty one where there is none: the program never creates its file; one that exists holds
-  ; the users' resolutions and keeps every byte), as the MSI does. Only then is anything
-  ; written; a program folder made here holds nothing when the shared folder is refused, and
-  ; goes again.
+  ; examines and locks what it holds; then, in the shared layout, the shared folder, its Data
+  ; folder and Pref.txt (an empty one where there is none: the program never creates its file;
+  ; one that exists holds the users' resolutions and keeps every byte), as the MSI does. Only
+  ; then is anything written; a program folder made here holds nothing when the shared folder is
+  ; refused, and goes again. In the per-user layout nothing is made under %ProgramData%, and a
+  ; shared folder there stays as it is (a machine moving to files per user takes its users'
+  ; sizes from it).
   !insertmacro Helper program "$INSTDIR"
-  !insertmacro RunHelper shared "${SHARED}"
-  ${If} $0 != 0
-    RMDir "$INSTDIR"
-    !insertmacro RefuseUnlessDone "${SHARED}"
+  ${If} $Layout == shared
+    !insertmacro RunHelper shared "${SHARED}"
+    ${If} $0 != 0
+      RMDir "$INSTDIR"
+      !insertmacro RefuseUnlessDone "${SHARED}"
+    ${EndIf}
   ${EndIf}
 
   ClearErrors
   SetOutPath "$INSTDIR"
   File "/oname=reskeeper.exe" "${PROGRAM}"
+  File "/oname=reskeeper-session.exe" "${SESSION}"
 !ifdef CTL
   File "/oname=reskeeperctl.exe" "${CTL}"
 !endif
@@ -220,12 +297,18 @@ Section "reskeeper"
     !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
   ${EndIf}
 
-  ; The shortcut's working folder (the output path when it is made) is where the program looks
-  ; for Data\Pref.txt.
+  ; Shared: the shortcut's working folder (the output path when it is made) is where the program
+  ; looks for Data\Pref.txt. Per user: the session starter finds the user's own folder itself.
   ClearErrors
-  SetOutPath "${SHARED}"
-  CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper.exe" "" "$INSTDIR\reskeeper.exe" 0 \
-    SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+  ${If} $Layout == shared
+    SetOutPath "${SHARED}"
+    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper.exe" "" "$INSTDIR\reskeeper.exe" 0 \
+      SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+  ${Else}
+    SetOutPath "$INSTDIR"
+    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper-session.exe" "" \
+      "$INSTDIR\reskeeper.exe" 0 SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+  ${EndIf}
 !ifdef SETTINGS
   SetOutPath "$INSTDIR"
   CreateShortCut "${SETTINGS_LINK}" "$INSTDIR\reskeeper-settings.exe" "" \
@@ -233,8 +316,14 @@ Section "reskeeper"
 !endif
 
   ; Registered last: an install that stopped half-way is not in Apps & Features.
+  ; The layout for the tools and the next install; DataFolder only in the shared layout.
   WriteRegStr HKLM "${PRODUCT_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${PRODUCT_KEY}" "DataFolder" "${SHARED}"
+  WriteRegStr HKLM "${PRODUCT_KEY}" "Layout" "$Layout"
+  ${If} $Layout == shared
+    WriteRegStr HKLM "${PRODUCT_KEY}" "DataFolder" "${SHARED}"
+  ${Else}
+    DeleteRegValue HKLM "${PRODUCT_KEY}" "DataFolder"
+  ${EndIf}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "reskeeper"
@@ -281,7 +370,11 @@ FunctionEnd
 !macroend
 
 Function StartForDesktopUser
-  !insertmacro StartForDesktopUser "$INSTDIR\reskeeper.exe" "${SHARED}"
+  ${If} $Layout == shared
+    !insertmacro StartForDesktopUser "$INSTDIR\reskeeper.exe" "${SHARED}"
+  ${Else}
+    !insertmacro StartForDesktopUser "$INSTDIR\reskeeper-session.exe" "$INSTDIR"
+  ${EndIf}
 FunctionEnd
 
 !ifdef SETTINGS
@@ -290,13 +383,14 @@ Function OpenSettingsForDesktopUser
 FunctionEnd
 !endif
 
-; Removes the programs, the shortcuts, the registration and the uninstaller; the users' file and
-; its folder in %ProgramData% stay. Run by uninstall.exe, which exits with this code (or with
+; Removes the programs, the shortcuts, the registration and the uninstaller; the users' files
+; (the shared one in %ProgramData%, each user's own in their profile) and their folders stay. Run by uninstall.exe, which exits with this code (or with
 ; 3010 when its own file, on another drive than the temporary folder, goes at the next restart).
 Section "Uninstall"
   Call un.EndPrograms
   ClearErrors
   Delete "$INSTDIR\reskeeper.exe"
+  Delete "$INSTDIR\reskeeper-session.exe"
   Delete "$INSTDIR\reskeeperctl.exe"
   Delete "$INSTDIR\reskeeper-settings.exe"
   ${If} ${Errors}

@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
-"""The installer in a fresh wine prefix: silent install, start through the Startup shortcut,
-an edit kept by an install over the running program (Pref.txt hard-linked elsewhere meanwhile
-and made read-only: taken over, every byte kept), the registered silent uninstall; a planted
-link or hard link refused, and a program or shared folder that another program holds open with
-DELETE access; no right set by name (icacls.exe is a logger here, and never runs), for the
-default program folder and for /D= elsewhere; exit codes. With --signing, a build signed with a
+"""The installer in a fresh wine prefix, in both layouts. Each user's own file (the default):
+nothing made under %ProgramData%, the Startup shortcut's session starter making the user's file
+and starting the keeper once, reskeeperctl status and set on that file, the layout kept by an
+install again. The shared file (/LAYOUT=shared): started through the shortcut, an edit kept by
+an install over the running program (Pref.txt hard-linked elsewhere meanwhile and made
+read-only: taken over, every byte kept; the layout kept where the install predates the choice).
+Back to files per user: a new file starts with the user's shared record, unless the shared file
+is one others could have changed. The registered silent uninstall, the files left. A planted
+link or hard link refused, a program or shared folder that another program holds open with
+DELETE access, an unknown layout; no right set by name (icacls.exe is a logger here, and never
+runs), for the default program folder and for /D= elsewhere; exit codes. With --signing, a build signed with a
 throwaway certificate: reskeeper.exe, the setup and the installed uninstaller carry signatures.
 
     xdisplay.sh run installer.py INSTALLER PROGRAM VERSION PREFIX    (77: not built yet)
@@ -14,11 +19,13 @@ Wine enforces no rights and keeps no security descriptor, so the rights themselv
 here; that they hold (a user cannot delete Pref.txt, nor write the program folder) only Windows
 can show."""
 
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import time
 
 import e2e
 from e2e import check, wait_until
@@ -31,6 +38,7 @@ SHARED = r"C:\ProgramData\reskeeper"
 EXIT_REFUSED_LINK = 20
 EXIT_REFUSED_HARD_LINK = 22
 EXIT_REFUSED_HELD = 26
+EXIT_USAGE = 1639
 
 
 def tools(wine):
@@ -83,22 +91,42 @@ def holding(wine, path):
     return holder
 
 
+def windows_variable(wine, name):
+    """The value wine gives this prefix's programs for the environment variable `name`."""
+    for _ in range(3):  # now and then wine fails to launch cmd at all
+        said = wine.run("wine", "cmd", "/c", "echo", "%" + name + "%")
+        value = said.stdout.decode(errors="replace").strip()
+        if said.returncode == 0 and value and "%" not in value:
+            return value
+    raise e2e.Failure("wine gave no %s: %r" % (name, said.stderr[-2000:]))
+
+
 def scenario(wine, installer, program, version):
     run = tools(wine)
     setup = lambda *options: run(" ".join(['"%s"' % winpath(installer), "/S"] + list(options)))
     unix = lambda path: os.path.join(wine.prefix, "drive_c", *path.split("\\")[1:])
     folder = unix(r"C:\Program Files\reskeeper")
-    prefs = unix(r"C:\ProgramData\reskeeper\Data\Pref.txt")
+    prefs = unix(SHARED + r"\Data\Pref.txt")
     read = lambda path: open(path, "rb").read() if os.path.isfile(path) else None
-    running = lambda: [line for _, line in wine.unix_processes() if "reskeeper.exe" in line]
+    running = lambda: [pid for pid, line in wine.unix_processes() if "reskeeper.exe" in line]
     registry = lambda: wine.run("wine", "reg", "query", KEY).stdout.decode(errors="replace")
+    product = lambda: re.sub(r"\s+", " ", wine.run("wine", "reg", "query", PRODUCT_KEY).stdout
+                             .decode(errors="replace"))
 
-    def install():
-        code = setup()
-        check(code == 0, "the install exited %d" % code)
+    def install(*options, layout="user"):
+        """Installs silently; checks the programs, that no right was set by name, and the
+        layout recorded: DataFolder in the shared layout alone."""
+        code = setup(*options)
+        check(code == 0, "the install %s exited %d" % (" ".join(options), code))
         check(read(os.path.join(folder, "reskeeper.exe")) == read(program), "no reskeeper.exe")
         calls = icacls_calls(wine)
         check(not calls, "rights set by name: %s" % calls)
+        values = product()
+        check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
+              "Layout REG_SZ %s " % layout in values and
+              (r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values) == (layout == "shared")
+              and (b"reskeeper-session.exe" in read(unix(LINK)).replace(b"\0", b"")) == (
+                  layout == "user"), "installed %s: recorded as %s" % (layout, values))
 
     # What a user could have made beforehand to have rights granted elsewhere, or a handle with
     # DELETE access held since before the folder was locked: refused before anything is written.
@@ -108,15 +136,17 @@ def scenario(wine, installer, program, version):
         f.write(b"[x]\r\n")
     shared = unix(SHARED)
     apps = unix(r"C:\Apps\reskeeper")
-    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK, [],
+    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK, ["/LAYOUT=shared"],
                 lambda: os.symlink(outside, shared)),
-               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK, [],
-                lambda: (os.makedirs(os.path.join(shared, "Data")),
-                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs))),
-               ("the shared folder held open", EXIT_REFUSED_HELD, [],
+               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK,
+                ["/LAYOUT=shared"], lambda: (os.makedirs(os.path.join(shared, "Data")),
+                                             os.link(os.path.join(outside, "Data", "Pref.txt"),
+                                                     prefs))),
+               ("the shared folder held open", EXIT_REFUSED_HELD, ["/LAYOUT=shared"],
                 lambda: holding(wine, SHARED)),
                ("the program folder held open", EXIT_REFUSED_HELD, [r"/D=C:\Apps\reskeeper"],
-                lambda: holding(wine, r"C:\Apps\reskeeper"))]
+                lambda: holding(wine, r"C:\Apps\reskeeper")),
+               ("a layout that does not exist", EXIT_USAGE, ["/LAYOUT=both"], lambda: None)]
     for name, expected, options, plant in planted:
         holder = plant()
         code = setup(*options)
@@ -137,19 +167,56 @@ def scenario(wine, installer, program, version):
         wine.start(wine.prefix, "start", LINK)
         check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
 
+    def end_keeper():
+        for pid in running():
+            os.kill(pid, 9)
+        check(wait_until(lambda: not running(), 40), "reskeeper.exe did not end")
+
+    def ctl(*argv):
+        """reskeeperctl as installed, as the user would run it, in a folder holding no Data."""
+        done = wine.run("wine", folder_windows + r"\reskeeperctl.exe", *argv, cwd=wine.prefix)
+        return done.returncode, done.stdout.decode(errors="replace")
+
+    folder_windows = r"C:\Program Files\reskeeper"
+    user = wine.user_name()
+    own_folder = unix(windows_variable(wine, "APPDATA") + r"\reskeeper")
+    own = os.path.join(own_folder, "Data", "Pref.txt")
+
+    # Each user's own file, the default: nothing under %ProgramData%; the shortcut runs the
+    # session starter, which makes the user's file and starts the keeper working beside it; a
+    # second start changes nothing and starts no second keeper.
     e2e.set_mode(1280, 1024)
     install()
     entry = registry()
     uninstall = re.search(r'QuietUninstallString\s+REG_SZ\s+("(.+)" /S)\s', entry)
     check(uninstall and re.search(r"DisplayVersion\s+REG_SZ\s+%s\s" % re.escape(version), entry),
           "registered as:\n" + entry)
+    check(not os.path.exists(shared), "the per-user install made %s" % SHARED)
+    start()
+    check(wait_until(lambda: read(own) == group(user, 1280, 1024), 40),
+          "%s holds %r, not %s's group" % (own, read(own), user))
+    kept = read(own)
+    start()
+    time.sleep(3)
+    check(len(running()) == 1 and read(own) == kept, "started again: %d keepers, %r" % (
+        len(running()), read(own)))
+    code, said = ctl("status", "--json")
+    status = json.loads(said) if said.strip().startswith("{") else {}
+    check(code == 0 and status.get("layout") == "per-user" and
+          unix(status.get("file", "C:\\x")) == own, "status: %d %s" % (code, said))
+    code, said = ctl("set", "--yes", "1024x768")
+    check(code == 0 and read(own) == group(user, 1024, 768) and
+          wait_until(lambda: e2e.screen_mode() == (1024, 768), 20), "set: %d %s, %r" % (
+              code, said, read(own)))
+    # Installed again (an upgrade), the layout stays.
+    install()
+    check(not os.path.exists(shared), "installed again, the per-user install made %s" % SHARED)
+
+    # The shared file: the shortcut's keeper works in %ProgramData%\reskeeper and records the
+    # user there; an edit there is kept.
+    e2e.set_mode(1280, 1024)
+    install("/LAYOUT=shared", layout="shared")
     check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
-    shared = wine.run("wine", "reg", "query", PRODUCT_KEY).stdout.decode(errors="replace")
-    check(re.search(r"DataFolder\s+REG_SZ\s+C:\\ProgramData\\reskeeper\s", shared) and
-          re.search(r"InstallLocation\s+REG_SZ\s+C:\\Program Files\\reskeeper\s", shared),
-          "recorded as:\n" + shared)
-    # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
-    user = wine.user_name()
     start()
     check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40),
           "Pref.txt holds %r, not %s's group" % (read(prefs), user))
@@ -161,26 +228,45 @@ def scenario(wine, installer, program, version):
         if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
             break
     # Under the rights an earlier version gave, a user could link Pref.txt elsewhere and make it
-    # read-only: the install takes it over, every byte kept, the link left with the old file.
+    # read-only: the install takes it over, every byte kept, the link left with the old file. An
+    # install over one that predates the choice (DataFolder alone) keeps the shared file.
     linked = unix(r"C:\linked.txt")
     os.link(prefs, linked)
     wine.run("wine", "attrib", "+r", SHARED + r"\Data\Pref.txt")
-    install()
+    wine.run("wine", "reg", "delete", PRODUCT_KEY, "/v", "Layout", "/f")
+    install(layout="shared")
     check(not running() and read(prefs) == edited and os.stat(prefs).st_nlink == 1 and
           os.stat(prefs).st_mode & 0o200 and read(linked) == edited,
           "installed again over the running program: %s running, Pref.txt holds %r, %d links, "
           "mode %o" % (running(), read(prefs), os.stat(prefs).st_nlink, os.stat(prefs).st_mode))
 
+    # Back to files per user, for a user who has none yet: the new file starts with the user's
+    # record from the shared file, which stays; but not from a shared file that others could
+    # have changed (a Data folder everyone may write, here).
+    e2e.set_mode(1280, 1024)
+    install("/LAYOUT=user")
+    data = os.path.dirname(prefs)
+    mode = os.stat(data).st_mode
+    for writable, expected in ((True, group(user, 1280, 1024)), (False, group(user, 1024, 768))):
+        shutil.rmtree(own_folder)
+        os.chmod(data, 0o777 if writable else mode)
+        start()
+        check(wait_until(lambda: read(own) == expected, 40), "a new own file%s holds %r" % (
+            " beside a Data folder everyone may write" if writable else "", read(own)))
+        end_keeper()
+    check(read(prefs) == edited, "the shared file became %r" % read(prefs))
+
+    # The registered command returns when all is gone; the files stay.
     start()
-    # The registered command returns when all is gone.
     left = lambda: running() + [p for p in (folder, unix(LINK)) if os.path.exists(p)]
     code = run(uninstall[1])
     check(code == 0 and not left() and KEY.split("\\")[-1] not in registry() and
           wine.run("wine", "reg", "query", PRODUCT_KEY).returncode != 0,
           "uninstalled: exit %d, %s left, registered as:\n%s" % (code, left(), registry()))
-    check(read(prefs) == edited, "uninstalled: Pref.txt holds %r" % read(prefs))
+    check(read(prefs) == edited and read(own) == group(user, 1024, 768),
+          "uninstalled: Pref.txt holds %r, the user's own %r" % (read(prefs), read(own)))
 
-    # Elsewhere, below a folder only administrators may change: the same rights.
+    # Elsewhere, below a folder only administrators may change.
     code = setup(r"/D=C:\Apps\reskeeper")
     check(code == 0 and os.path.isfile(unix(r"C:\Apps\reskeeper\reskeeper.exe")) and
           not icacls_calls(wine), "the install into C:\\Apps\\reskeeper exited %d" % code)

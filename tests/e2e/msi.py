@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""The MSI in a fresh wine prefix: rights table, a planted shared folder or Pref.txt refused,
-an older version's install, an upgrade over it that the helper refuses (the older version stays
-installed and works), started through its shortcut, a major upgrade over it, a repair that
-takes over a Pref.txt hard-linked elsewhere, the uninstall; Pref.txt kept. HELPER is
-setuphelper.exe, which the package carries.
+"""The MSI in a fresh wine prefix, in both layouts: rights table, a planted shared folder or
+Pref.txt refused; an older version installed with each user's own file (nothing under
+%ProgramData%, the shortcut's session starter making the user's file), then given the shared
+file; an upgrade over it that the helper refuses (the older version stays installed and
+works), started through its shortcut, a major upgrade over it that keeps the layout, a repair
+that takes over a Pref.txt hard-linked elsewhere, the move back to files per user (the user's
+shared record kept), the uninstall; the files kept; the layout taken from the Property table,
+as a Group Policy transform sets it. HELPER is setuphelper.exe, which the package carries.
     xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
 
 import os
@@ -30,10 +33,12 @@ def table(msi, name):
 def scenario(wine, msi, old_msi, program, helper, version, work):
     unix = lambda path: os.path.join(wine.prefix, "drive_c", *path.rstrip("\\").split("\\")[1:])
     exe = unix(r"C:\Program Files\reskeeper\reskeeper.exe")
-    prefs = unix(r"C:\ProgramData\reskeeper\Data\Pref.txt")
+    shared = unix(r"C:\ProgramData\reskeeper")
+    prefs = os.path.join(shared, "Data", "Pref.txt")
     read = lambda path: open(path, "rb").read() if os.path.isfile(path) else None
-    running = lambda: [line for _, line in wine.unix_processes() if "reskeeper.exe" in line]
+    running = lambda: [pid for pid, line in wine.unix_processes() if "reskeeper.exe" in line]
     query = lambda *key: wine.run("wine", "reg", "query", *key).stdout.decode(errors="replace")
+    product_code = dict(table(msi, "Property"))["ProductCode"]
 
     def msiexec(*argv, refused=False):
         log = os.path.join(work, "msiexec.log")
@@ -43,13 +48,23 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
             argv, done.returncode, text[-3000:]))
         return text
 
+    def layout(expected):
+        """The layout recorded, and the shortcut's program: DataFolder in the shared layout
+        alone."""
+        values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
+        check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
+              "Layout REG_SZ %s " % expected in values and
+              (r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values) == (expected == "shared")
+              and (b"reskeeper-session.exe" in read(unix(link)).replace(b"\0", b"")) == (
+                  expected == "user"), "installed %s: registered %s" % (expected, values))
+
     def start():
         wine.start(wine.prefix, "start", link)
         check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
 
     # What a user could have planted beforehand: the install fails (Windows says 1603, wine
     # 1627) before anything is granted; the helper's own code says why.
-    shared, outside = unix(r"C:\ProgramData\reskeeper"), os.path.join(work, "outside")
+    outside = os.path.join(work, "outside")
     os.makedirs(os.path.join(outside, "Data"))
     open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
     planted = [("the shared folder linked elsewhere", 20, lambda: os.symlink(outside, shared)),
@@ -58,7 +73,8 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
                          os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
     for name, refused, plant in planted:
         plant()
-        code = wine.run("wine", "msiexec", "/i", windows_path(old_msi), "/qn").returncode
+        code = wine.run("wine", "msiexec", "/i", windows_path(old_msi), "LAYOUT=shared",
+                        "/qn").returncode
         said = wine.run("wine", windows_path(helper), "shared", r"C:\ProgramData\reskeeper")
         check(code and said.returncode == refused and os.listdir(outside) == ["Data"] and
               os.listdir(os.path.join(outside, "Data")) == ["Pref.txt"] and
@@ -66,11 +82,27 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
               not os.path.exists(exe), "%s: msiexec exit %d, helper %d %r" % (
                   name, code, said.returncode, said.stdout.decode("utf-16-le", "replace")))
         os.remove(shared) if os.path.islink(shared) else shutil.rmtree(shared)
+
+    # Each user's own file, the default: nothing under %ProgramData%; the shortcut's session
+    # starter makes the user's file, where the keeper records the user. With ALLUSERS=1 Windows
+    # puts StartupFolder in the all-users Start menu; wine keeps its user's: the shortcut is
+    # where the package's StartupFolder is.
     e2e.set_mode(1280, 1024)
-    # With ALLUSERS=1 Windows puts StartupFolder in the all-users Start menu; wine keeps its
-    # user's: the shortcut is where the package's StartupFolder is.
     log = msiexec("/i", windows_path(old_msi))
     link = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", log, re.M)[1] + "reskeeper.lnk"
+    user = wine.user_name()
+    appdata = re.search(r"Property\(S\): AppDataFolder = (.+?)\s*$", log, re.M)[1]
+    own_folder = unix(appdata + "reskeeper")
+    own = os.path.join(own_folder, "Data", "Pref.txt")
+    layout("user")
+    check(not os.path.exists(shared), "the per-user install made C:\\ProgramData\\reskeeper")
+    start()
+    check(wait_until(lambda: read(own) == group(user, 1280, 1024), 40),
+          "%s holds %r, not %s's group" % (own, read(own), user))
+
+    # The installed version given the other layout: the shared file.
+    msiexec("/i", windows_path(old_msi), "LAYOUT=shared")
+    layout("shared")
     check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
     old_program = read(exe)
     # An upgrade that the helper refuses (Pref.txt hard-linked to a file of someone else's) is
@@ -82,13 +114,9 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
           "DisplayVersion REG_SZ 0.9.0" in re.sub(r"\s+", " ", query(
               r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")),
           "a refused upgrade left %s" % os.listdir(os.path.dirname(exe)))
+    layout("shared")
     os.remove(prefs)
     open(prefs, "wb").close()
-    values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
-    check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
-          r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values, "registered: " + values)
-    # Only the shortcut's working folder has a Data\Pref.txt to record the user in.
-    user = wine.user_name()
     start()
     check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40),
           "Pref.txt holds %r, not %s's group" % (read(prefs), user))
@@ -98,9 +126,11 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
         if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
             break
 
+    # The upgrade keeps the installed layout.
     msiexec("/i", windows_path(msi))
     check(read(exe) == read(program) and not running() and read(prefs) == edited, "upgraded: "
           "%s running, Pref.txt holds %r" % (running(), read(prefs)))
+    layout("shared")
     apps = query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
     entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", b, re.M))
                for b in apps.split("HKEY_")]
@@ -115,12 +145,32 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
     check(read(prefs) == edited and os.stat(prefs).st_nlink == 1 and read(linked) == edited,
           "repaired: Pref.txt holds %r, %d links" % (read(prefs), os.stat(prefs).st_nlink))
 
+    # Back to files per user, for a user who has none yet: the new file starts with the user's
+    # record from the shared file, which stays.
+    e2e.set_mode(1280, 1024)
+    msiexec("/i", windows_path(msi), "LAYOUT=user")
+    layout("user")
+    shutil.rmtree(own_folder)
     start()
-    msiexec("/x", dict(table(msi, "Property"))["ProductCode"])
+    check(wait_until(lambda: read(own) == group(user, 1024, 768), 40) and read(prefs) == edited,
+          "moved to files per user: the user's own %r, the shared %r" % (read(own), read(prefs)))
+
+    msiexec("/x", product_code)
     left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)] + [
         "the key"] * (not wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode)
-    check(not left and read(prefs) == edited, "uninstalled: %s left, Pref.txt: %r" % (left,
-                                                                                read(prefs)))
+    check(not left and read(prefs) == edited and read(own) == group(user, 1024, 768),
+          "uninstalled: %s left, Pref.txt: %r" % (left, read(prefs)))
+
+    # Group Policy gives no command line: the layout a transform sets in the Property table (an
+    # administrator's transform; here the package's own table changed alike) is taken.
+    transformed = os.path.join(work, "transformed.msi")
+    shutil.copy(msi, transformed)
+    built = subprocess.run(["msibuild", transformed, "-q", "INSERT INTO `Property` (`Property`, "
+                            "`Value`) VALUES ('LAYOUT', 'shared')"], capture_output=True)
+    check(built.returncode == 0, "could not set LAYOUT in a copy of the package")
+    msiexec("/i", windows_path(transformed))
+    layout("shared")
+    msiexec("/x", product_code)
 
 
 def main(msi, program, version, prefix, script, helper):
@@ -140,9 +190,11 @@ def main(msi, program, version, prefix, script, helper):
     with open(old_program, "wb") as f:
         f.write(data[:fixed + 8] + struct.pack("<4I", 9, 0, 9, 0) + data[fixed + 24:])
     old_msi = os.path.join(work, "reskeeper-0.9.0.msi")
+    session = os.path.join(os.path.dirname(os.path.abspath(program)), "reskeeper-session.exe")
     built = subprocess.run(["cmake", "-DVERSION=0.9.0", "-DOUTPUT=" + old_msi, "-DPROGRAM=" +
-                            old_program, "-DHELPER=" + helper, "-DWORK=" + work + "/build", "-P",
-                            script], capture_output=True, text=True)
+                            old_program, "-DSESSION=" + session, "-DHELPER=" + helper,
+                            "-DWORK=" + work + "/build", "-P", script], capture_output=True,
+                           text=True)
     check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
     wine = WineSession(os.path.abspath(prefix))
     try:
