@@ -37,7 +37,8 @@ configure_file(${helper}/setuphelper.rc.in ${CMAKE_BINARY_DIR}/setuphelper.rc @O
 add_executable(reskeeper_setuphelper ${helper}/main.c ${helper}/hold.c ${helper}/folders.c
   ${helper}/desktop.c ${helper}/uninstall.c ${CMAKE_BINARY_DIR}/setuphelper.rc)
 set_target_properties(reskeeper_setuphelper PROPERTIES OUTPUT_NAME setuphelper)
-target_include_directories(reskeeper_setuphelper PRIVATE ${PROJECT_SOURCE_DIR})
+target_include_directories(reskeeper_setuphelper PRIVATE ${PROJECT_SOURCE_DIR}
+  ${RESKEEPER_GENERATED})
 target_link_options(reskeeper_setuphelper PRIVATE -municode -mwindows -s)
 target_link_libraries(reskeeper_setuphelper PRIVATE ole32 oleaut32 uuid advapi32 shell32 user32
   ntdll)
@@ -64,12 +65,14 @@ if(RESKEEPER_SIGN_SCRIPT)
 endif()
 if(RESKEEPER_MAKENSIS)
   add_custom_command(OUTPUT ${RESKEEPER_INSTALLER}
-    COMMAND ${RESKEEPER_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION}
+    COMMAND ${RESKEEPER_MAKENSIS} -V2 -WX -DFACTS=${RESKEEPER_GENERATED}/product.nsh
+            -DVERSION=${PROJECT_VERSION}
             -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>
             -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
             -DICON=${icon} -DOUTFILE=${RESKEEPER_INSTALLER}
             -DTARGET=${RESKEEPER_INSTALLER_TARGET} ${defines} ${script}
     DEPENDS ${programs} ${script} ${icon} ${PROJECT_SOURCE_DIR}/packaging/windows/wizard.bmp
+            ${RESKEEPER_GENERATED}/product.nsh
     COMMENT "Building the installer reskeeper-setup.exe"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${RESKEEPER_INSTALLER})
@@ -101,7 +104,8 @@ find_program(RESKEEPER_MSIBUILD msibuild)
 set(RESKEEPER_MSI ${CMAKE_BINARY_DIR}/reskeeper-${PROJECT_VERSION}.msi)
 set(msi_script ${PROJECT_SOURCE_DIR}/packaging/windows/msi.cmake)
 set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>)
-set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs)
+set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs
+  ${PROJECT_SOURCE_DIR}/packaging/product.cmake)
 if(TARGET reskeeperctl)
   list(APPEND msi_inputs -DCTL=$<TARGET_FILE:reskeeperctl>)
 endif()

@@ -9,13 +9,14 @@
 #include "keeper/profiles.h"
 #include "platform/platform.h"
 #include "platform/session.h"
+#include "product_facts.h"
 
 namespace {
 
 // The folder of reskeeper's own, in %APPDATA% for each user and in %ProgramData% for the shared
 // layout; the keeper beside this program.
-constexpr char FOLDER_NAME[] = "reskeeper";
-constexpr char KEEPER[] = "reskeeper.exe";
+constexpr char FOLDER_NAME[] = RESKEEPER_FOLDER_NAME;
+constexpr char KEEPER[] = RESKEEPER_KEEPER_PROGRAM;
 constexpr std::uint32_t PATH_CAPACITY = 2048;
 
 // A user's new file starts with their record from the machine's shared file, as the keeper

@@ -5,6 +5,7 @@
 #   MSIBUILD.
 # wixl makes the package from reskeeper.wxs; msibuild then adds what wixl cannot express.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/../product.cmake)
 foreach(required VERSION OUTPUT PROGRAM SESSION HELPER WORK)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "msi.cmake: define ${required}")
@@ -23,14 +24,23 @@ endif()
 string(UUID product_code NAMESPACE 633500E0-6CBE-4A5E-ACB4-D1D183434A67 NAME "${VERSION}"
        TYPE SHA1 UPPER)
 
-# The program folder's rights, as the setup's: Administrators and SYSTEM own and control it;
-# Users read and run what it holds.
-set(folder_rights "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
+set(key "${RESKEEPER_REGISTRY_KEY}")
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/Binary")
 # wixl takes the files by paths relative to where it runs.
 set(defines -D Version=${VERSION} -D ProductCode=${product_code})
+# The product's facts the package script names.
+foreach(fact KeeperProgram=KEEPER_PROGRAM SessionProgram=SESSION_PROGRAM CtlProgram=CTL_PROGRAM
+             SettingsProgram=SETTINGS_PROGRAM StartupShortcut=STARTUP_SHORTCUT
+             SettingsShortcut=SETTINGS_SHORTCUT FolderName=FOLDER_NAME RegistryKey=REGISTRY_KEY
+             InstallLocationValue=INSTALL_LOCATION_VALUE LayoutValue=LAYOUT_VALUE
+             DataFolderValue=DATA_FOLDER_VALUE LayoutUser=LAYOUT_USER LayoutShared=LAYOUT_SHARED)
+  string(REPLACE "=" ";" fact "${fact}")
+  list(GET fact 0 variable)
+  list(GET fact 1 name)
+  list(APPEND defines -D "${variable}=${RESKEEPER_${name}}")
+endforeach()
 foreach(input Program Session Ctl Settings Icon)
   string(TOUPPER ${input} variable)
   if(${variable})
@@ -62,34 +72,31 @@ file(WRITE "${WORK}/AppSearch.idt"
   "INSTALLEDLAYOUT\tInstalledLayout\nINSTALLEDDATAFOLDER\tInstalledDataFolder\n")
 file(WRITE "${WORK}/RegLocator.idt"
   "Signature_\tRoot\tKey\tName\tType\ns72\ti2\ts255\tS255\tI2\nRegLocator\tSignature_\n"
-  "InstalledLayout\t2\tSoftware\\reskeeper\tLayout\t18\n"
-  "InstalledDataFolder\t2\tSoftware\\reskeeper\tDataFolder\t18\n")
+  "InstalledLayout\t2\t${key}\t${RESKEEPER_LAYOUT_VALUE}\t18\n"
+  "InstalledDataFolder\t2\t${key}\t${RESKEEPER_DATA_FOLDER_VALUE}\t18\n")
 # DataFolder is the shared layout's alone: installing the per-user layout removes it, also where
 # a shared install (or one that predates the choice) is changed into this one.
 file(WRITE "${WORK}/RemoveRegistry.idt"
   "RemoveRegistry\tRoot\tKey\tName\tComponent_\ns72\ti2\tl255\tL255\ts72\n"
-  "RemoveRegistry\tRemoveRegistry\nUserLayoutDataFolder\t2\tSoftware\\reskeeper\tDataFolder\tUserLayout\n")
+  "RemoveRegistry\tRemoveRegistry\n"
+  "UserLayoutDataFolder\t2\t${key}\t${RESKEEPER_DATA_FOLDER_VALUE}\tUserLayout\n")
 file(WRITE "${WORK}/MsiLockPermissionsEx.idt"
   "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
   "s72\ts72\ts32\tS0\tS255\n"
   "MsiLockPermissionsEx\tMsiLockPermissionsEx\n"
-  "ProgramFolderRights\tProgramFolder\tCreateFolder\t${folder_rights}\t\n")
+  "ProgramFolderRights\tProgramFolder\tCreateFolder\t${RESKEEPER_FOLDER_RIGHTS}\t\n")
 
 # Custom action types: 34 a program in a folder, 2 a program stored in the package; 64 its
 # exit status ignored, 1024 deferred, 2048 as SYSTEM (not impersonating the user).
 # A running program's file can be neither replaced nor removed: every program of the package
 # ends first, whoever runs it, as with the setup (taskkill fails when none runs: ignored). In
 # a major upgrade the older version, removed first, ends them with its own copy of the action.
-set(end_keepers "\"[System64Folder]taskkill.exe\" /F /IM reskeeper.exe")
-if(CTL)
-  string(APPEND end_keepers " /IM reskeeperctl.exe")
-endif()
-if(SETTINGS)
-  string(APPEND end_keepers " /IM reskeeper-settings.exe")
-endif()
-string(APPEND end_keepers " /IM reskeeper-session.exe")
-set(shared "\"[CommonAppDataFolder]reskeeper\"")
-set(when_shared "LAYOUT=\"shared\" AND NOT REMOVE~=\"ALL\"")
+set(end_keepers "\"[System64Folder]taskkill.exe\" /F")
+foreach(program IN LISTS RESKEEPER_RUNNING_PROGRAMS)
+  string(APPEND end_keepers " /IM ${program}")
+endforeach()
+set(shared "\"[CommonAppDataFolder]${RESKEEPER_FOLDER_NAME}\"")
+set(when_shared "LAYOUT=\"${RESKEEPER_LAYOUT_SHARED}\" AND NOT REMOVE~=\"ALL\"")
 
 # The layout: the property LAYOUT as the command line (or a transform's Property row) gives it,
 # else the installed one, else shared for an install that predates the choice, else user; one
@@ -106,15 +113,16 @@ function(layout_action name type source target condition sequence)
   set(layout_queries "${layout_queries}" PARENT_SCOPE)
 endfunction()
 layout_action(SetInstalledLayout 51 LAYOUT "[INSTALLEDLAYOUT]" "NOT LAYOUT AND INSTALLEDLAYOUT" 52)
-layout_action(SetPredatingLayout 51 LAYOUT shared "NOT LAYOUT AND INSTALLEDDATAFOLDER" 53)
-layout_action(SetDefaultLayout 51 LAYOUT user "NOT LAYOUT" 54)
+layout_action(SetPredatingLayout 51 LAYOUT ${RESKEEPER_LAYOUT_SHARED}
+  "NOT LAYOUT AND INSTALLEDDATAFOLDER" 53)
+layout_action(SetDefaultLayout 51 LAYOUT ${RESKEEPER_DEFAULT_LAYOUT} "NOT LAYOUT" 54)
 # On a machine where this version is installed, naming the other layout is a reinstall that
 # swaps the two layouts' components (transitive, below).
 layout_action(ReinstallForLayout 51 REINSTALL ALL
   "Installed AND INSTALLEDLAYOUT AND LAYOUT<>INSTALLEDLAYOUT AND NOT REINSTALL AND NOT REMOVE" 56)
 layout_action(RefuseLayout 19 ""
-  "LAYOUT must be user (a file for each user) or shared (one file for everyone)."
-  "LAYOUT<>\"user\" AND LAYOUT<>\"shared\"" 55)
+  "LAYOUT must be ${RESKEEPER_LAYOUT_USER} (a file for each user) or ${RESKEEPER_LAYOUT_SHARED} (one file for everyone)."
+  "LAYOUT<>\"${RESKEEPER_LAYOUT_USER}\" AND LAYOUT<>\"${RESKEEPER_LAYOUT_SHARED}\"" 55)
 foreach(table InstallExecuteSequence InstallUISequence)
   list(APPEND layout_queries -q "INSERT INTO `${table}` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
 endforeach()
@@ -126,15 +134,15 @@ run(${MSIBUILD} ${OUTPUT} -i ${WORK}/Binary.idt -i ${WORK}/MsiLockPermissionsEx.
   # Each layout's component (its shortcut and registry values), transitive (64 + 256 64-bit +
   # 4 registry key path): a reinstall that names the other layout removes one and installs the
   # other.
-  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"user\"' WHERE `Component` = 'UserLayout'"
-  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"shared\"' WHERE `Component` = 'SharedLayout'"
+  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"${RESKEEPER_LAYOUT_USER}\"' WHERE `Component` = 'UserLayout'"
+  -q "UPDATE `Component` SET `Attributes` = 324, `Condition` = 'LAYOUT=\"${RESKEEPER_LAYOUT_SHARED}\"' WHERE `Component` = 'SharedLayout'"
   # The programs' version resources (wixl does not read them), so that Windows Installer
   # compares versions as it does for any program.
   -q "UPDATE `File` SET `Version` = '${VERSION}.0'"
   # HKLM\Software\reskeeper goes as a whole at uninstall, as with the setup ('-': the key).
-  -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('ProductKey', 2, 'Software\\reskeeper', '-', 'Registration')"
+  -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('ProductKey', 2, '${key}', '-', 'Registration')"
   # Apps & Features shows the program folder, as the setup's entry does (51: set a property).
-  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[ProgramFiles64Folder]reskeeper')"
+  -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[ProgramFiles64Folder]${RESKEEPER_FOLDER_NAME}')"
   -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
   -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('EndKeepers', 3170, 'System64Folder', '${end_keepers}')"
   # The helper's examination of the shared folder, before anything is removed or changed: run

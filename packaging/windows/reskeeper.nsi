@@ -5,7 +5,8 @@
 ; %APPDATA%\reskeeper, and nothing is made under %ProgramData%. Shared (/LAYOUT=shared): one
 ; Data\Pref.txt in %ProgramData%\reskeeper that every user's keeper works in. An install keeps
 ; the installed layout unless the command line names one (one that predates the choice had the
-; shared file). Built by CMake (target `installer`), which defines VERSION, PROGRAM, SESSION
+; shared file). Built by CMake (target `installer`), which defines FACTS (product.nsh, the
+; product's facts: names, registry key and values, exit codes), VERSION, PROGRAM, SESSION
 ; (reskeeper-session.exe), HELPER (setuphelper.exe), ICON and OUTFILE; CTL and SETTINGS (the
 ; programs for people) and SIGN_SCRIPT (signs the uninstaller and the setup) when it has them.
 ; Silent with /S, both the installer and the uninstaller; every exit code is in the README's
@@ -18,9 +19,10 @@
 ; sets every right on the objects it holds; the installer follows no link or junction, and grants
 ; nothing by name.
 
-!ifndef VERSION | PROGRAM | SESSION | HELPER | ICON | OUTFILE
-  !error "define VERSION (x.y.z), PROGRAM (reskeeper.exe), SESSION, HELPER, ICON and OUTFILE"
+!ifndef FACTS | VERSION | PROGRAM | SESSION | HELPER | ICON | OUTFILE
+  !error "define FACTS, VERSION (x.y.z), PROGRAM (reskeeper.exe), SESSION, HELPER, ICON and OUTFILE"
 !endif
+!include "${FACTS}"
 !ifndef TARGET
   !define TARGET amd64-unicode
 !endif
@@ -37,29 +39,21 @@ AllowSkipFiles off
   !finalize '"${CMAKE}" "-DRESKEEPER_SIGN_INPUT=%1" -P "${SIGN_SCRIPT}"' = 0
 !endif
 
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\reskeeper"
-!define PRODUCT_KEY "Software\reskeeper"
-!define STARTUP_LINK "$SMSTARTUP\reskeeper.lnk"
-!define SETTINGS_LINK "$SMPROGRAMS\reskeeper Settings.lnk"
+!define STARTUP_LINK "$SMSTARTUP\${STARTUP_SHORTCUT}"
+!define SETTINGS_LINK "$SMPROGRAMS\${SETTINGS_SHORTCUT}"
 ; $APPDATA is %ProgramData% once the shell folders are the all-users ones.
-!define SHARED "$APPDATA\reskeeper"
-!define PROGRAMS "reskeeper.exe reskeeperctl.exe reskeeper-settings.exe reskeeper-session.exe"
+!define SHARED "$APPDATA\${FOLDER_NAME}"
 
-; Exit codes (the README's table).
-!define EXIT_FAILED 1603        ; could not complete; running it again repairs
-!define EXIT_RETRY 1618         ; another setup runs, or a reskeeper program would not end
-!define EXIT_UNSUPPORTED 1633   ; 32-bit Windows
-!define EXIT_NOT_ADMIN 740      ; ERROR_ELEVATION_REQUIRED
-!define EXIT_USAGE 1639         ; ERROR_INVALID_COMMAND_LINE: /LAYOUT= names no layout
-!define EXIT_RESTART 3010       ; done; the uninstaller's own file goes at the next restart
-; 20 to 26: a path was refused (setuphelper's codes); nothing was installed.
-!define EXIT_REFUSED_FIRST 20
-!define EXIT_REFUSED_LAST 26
+; Exit codes (the README's table), from the facts: EXIT_FAILED could not complete (running it
+; again repairs); EXIT_RETRY another setup runs, or a reskeeper program would not end;
+; EXIT_UNSUPPORTED 32-bit Windows; EXIT_NOT_ADMIN not elevated; EXIT_USAGE /LAYOUT= names no
+; layout; EXIT_RESTART done, the uninstaller's own file goes at the next restart. The helper's
+; refusals, from EXIT_REFUSED_LINK to EXIT_REFUSED_HELD, are passed on: nothing was installed.
 
 Name "reskeeper ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\reskeeper"
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+InstallDir "$PROGRAMFILES64\${FOLDER_NAME}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "${INSTALL_LOCATION_VALUE}"
 BrandingText "reskeeper ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
@@ -147,7 +141,7 @@ Page custom LayoutPage LayoutPageLeave
 !macro EndPrograms un
 Function ${un}EndPrograms
   DetailPrint "Ending the reskeeper programs where they run"
-  nsExec::ExecToLog '"$PLUGINSDIR\setuphelper.exe" end ${PROGRAMS}'
+  nsExec::ExecToLog '"$PLUGINSDIR\setuphelper.exe" end ${RUNNING_PROGRAMS}'
   Pop $0
   ${If} $0 != 0
     !insertmacro Fail ${EXIT_RETRY} "A reskeeper program is running and could not be ended."
@@ -169,12 +163,12 @@ FunctionEnd
   ${Next}
 !macroend
 
-; Ends the setup when the helper's code in $0 is not 0: with its refusal (20 to 26) or with
-; EXIT_FAILED, saying its words.
+; Ends the setup when the helper's code in $0 is not 0: with its refusal (EXIT_REFUSED_LINK to
+; EXIT_REFUSED_HELD) or with EXIT_FAILED, saying its words.
 !macro RefuseUnlessDone path
   ${If} $0 != 0
-    ${If} $0 < ${EXIT_REFUSED_FIRST}
-    ${OrIf} $0 > ${EXIT_REFUSED_LAST}
+    ${If} $0 < ${EXIT_REFUSED_LINK}
+    ${OrIf} $0 > ${EXIT_REFUSED_HELD}
       StrCpy $1 "${path} could not be examined or locked ($0): $1"
       StrCpy $0 ${EXIT_FAILED}
     ${EndIf}
@@ -195,18 +189,18 @@ Function .onInit
   ClearErrors
   ${GetOptions} $0 "/LAYOUT=" $1
   ${If} ${Errors}
-    ReadRegStr $1 HKLM "${PRODUCT_KEY}" "Layout"
-    ReadRegStr $2 HKLM "${PRODUCT_KEY}" "DataFolder"
+    ReadRegStr $1 HKLM "${REGISTRY_KEY}" "${LAYOUT_VALUE}"
+    ReadRegStr $2 HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}"
     ${If} $1 == ""
     ${AndIf} $2 != ""
-      StrCpy $1 shared
+      StrCpy $1 ${LAYOUT_SHARED}
     ${EndIf}
   ${EndIf}
-  ${If} $1 == "shared"
-    StrCpy $Layout shared
-  ${ElseIf} $1 == "user"
+  ${If} $1 == "${LAYOUT_SHARED}"
+    StrCpy $Layout ${LAYOUT_SHARED}
+  ${ElseIf} $1 == "${LAYOUT_USER}"
   ${OrIf} $1 == ""
-    StrCpy $Layout user
+    StrCpy $Layout ${DEFAULT_LAYOUT}
   ${Else}
     MessageBox MB_ICONSTOP "/LAYOUT= takes user (each user's own file) or shared (one file for \
       everyone), not $1." /SD IDOK
@@ -231,7 +225,7 @@ Function LayoutPage
   ${NSD_CreateLabel} 12u 66u -12u 30u "One table in ${SHARED}: an administrator can edit it \
     for everyone, and every user can change every user's resolution."
   Pop $0
-  ${If} $Layout == shared
+  ${If} $Layout == ${LAYOUT_SHARED}
     ${NSD_Check} $LayoutShared
   ${Else}
     ${NSD_Check} $LayoutUser
@@ -242,9 +236,9 @@ FunctionEnd
 Function LayoutPageLeave
   ${NSD_GetState} $LayoutShared $0
   ${If} $0 == ${BST_CHECKED}
-    StrCpy $Layout shared
+    StrCpy $Layout ${LAYOUT_SHARED}
   ${Else}
-    StrCpy $Layout user
+    StrCpy $Layout ${LAYOUT_USER}
   ${EndIf}
 FunctionEnd
 
@@ -257,7 +251,7 @@ Section "reskeeper"
   SetErrorLevel ${EXIT_FAILED}
   ; Everything the installer will make or grant rights on is examined before anything changes.
   !insertmacro Helper "check program" "$INSTDIR"
-  ${If} $Layout == shared
+  ${If} $Layout == ${LAYOUT_SHARED}
     !insertmacro Helper "check shared" "${SHARED}"
   ${EndIf}
   Call EndPrograms
@@ -271,7 +265,7 @@ Section "reskeeper"
   ; shared folder there stays as it is (a machine moving to files per user takes its users'
   ; sizes from it).
   !insertmacro Helper program "$INSTDIR"
-  ${If} $Layout == shared
+  ${If} $Layout == ${LAYOUT_SHARED}
     !insertmacro RunHelper shared "${SHARED}"
     ${If} $0 != 0
       RMDir "$INSTDIR"
@@ -281,18 +275,18 @@ Section "reskeeper"
 
   ClearErrors
   SetOutPath "$INSTDIR"
-  File "/oname=reskeeper.exe" "${PROGRAM}"
-  File "/oname=reskeeper-session.exe" "${SESSION}"
+  File "/oname=${KEEPER_PROGRAM}" "${PROGRAM}"
+  File "/oname=${SESSION_PROGRAM}" "${SESSION}"
 !ifdef CTL
-  File "/oname=reskeeperctl.exe" "${CTL}"
+  File "/oname=${CTL_PROGRAM}" "${CTL}"
 !endif
 !ifdef SETTINGS
-  File "/oname=reskeeper-settings.exe" "${SETTINGS}"
+  File "/oname=${SETTINGS_PROGRAM}" "${SETTINGS}"
 !endif
   ; The registered uninstall command (uninstall.exe, the helper) runs a copy of the uninstaller
   ; (uninstall.dat) from a temporary folder and returns when it is done.
-  File "/oname=uninstall.exe" "${HELPER}"
-  WriteUninstaller "$INSTDIR\uninstall.dat"
+  File "/oname=${UNINSTALL_PROGRAM}" "${HELPER}"
+  WriteUninstaller "$INSTDIR\${UNINSTALL_DATA}"
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
   ${EndIf}
@@ -300,37 +294,37 @@ Section "reskeeper"
   ; Shared: the shortcut's working folder (the output path when it is made) is where the program
   ; looks for Data\Pref.txt. Per user: the session starter finds the user's own folder itself.
   ClearErrors
-  ${If} $Layout == shared
+  ${If} $Layout == ${LAYOUT_SHARED}
     SetOutPath "${SHARED}"
-    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper.exe" "" "$INSTDIR\reskeeper.exe" 0 \
+    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\${KEEPER_PROGRAM}" "" "$INSTDIR\${KEEPER_PROGRAM}" 0 \
       SW_SHOWNORMAL "" "Keeps a screen resolution per user"
   ${Else}
     SetOutPath "$INSTDIR"
-    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\reskeeper-session.exe" "" \
-      "$INSTDIR\reskeeper.exe" 0 SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\${SESSION_PROGRAM}" "" \
+      "$INSTDIR\${KEEPER_PROGRAM}" 0 SW_SHOWNORMAL "" "Keeps a screen resolution per user"
   ${EndIf}
 !ifdef SETTINGS
   SetOutPath "$INSTDIR"
-  CreateShortCut "${SETTINGS_LINK}" "$INSTDIR\reskeeper-settings.exe" "" \
-    "$INSTDIR\reskeeper-settings.exe" 0 SW_SHOWNORMAL "" "Sets your screen resolution for reskeeper"
+  CreateShortCut "${SETTINGS_LINK}" "$INSTDIR\${SETTINGS_PROGRAM}" "" \
+    "$INSTDIR\${SETTINGS_PROGRAM}" 0 SW_SHOWNORMAL "" "Sets your screen resolution for reskeeper"
 !endif
 
   ; Registered last: an install that stopped half-way is not in Apps & Features.
   ; The layout for the tools and the next install; DataFolder only in the shared layout.
-  WriteRegStr HKLM "${PRODUCT_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${PRODUCT_KEY}" "Layout" "$Layout"
-  ${If} $Layout == shared
-    WriteRegStr HKLM "${PRODUCT_KEY}" "DataFolder" "${SHARED}"
+  WriteRegStr HKLM "${REGISTRY_KEY}" "${INSTALL_LOCATION_VALUE}" "$INSTDIR"
+  WriteRegStr HKLM "${REGISTRY_KEY}" "${LAYOUT_VALUE}" "$Layout"
+  ${If} $Layout == ${LAYOUT_SHARED}
+    WriteRegStr HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}" "${SHARED}"
   ${Else}
-    DeleteRegValue HKLM "${PRODUCT_KEY}" "DataFolder"
+    DeleteRegValue HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}"
   ${EndIf}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\reskeeper.exe,0"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${KEEPER_PROGRAM},0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALL_PROGRAM}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALL_PROGRAM}" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -370,16 +364,16 @@ FunctionEnd
 !macroend
 
 Function StartForDesktopUser
-  ${If} $Layout == shared
-    !insertmacro StartForDesktopUser "$INSTDIR\reskeeper.exe" "${SHARED}"
+  ${If} $Layout == ${LAYOUT_SHARED}
+    !insertmacro StartForDesktopUser "$INSTDIR\${KEEPER_PROGRAM}" "${SHARED}"
   ${Else}
-    !insertmacro StartForDesktopUser "$INSTDIR\reskeeper-session.exe" "$INSTDIR"
+    !insertmacro StartForDesktopUser "$INSTDIR\${SESSION_PROGRAM}" "$INSTDIR"
   ${EndIf}
 FunctionEnd
 
 !ifdef SETTINGS
 Function OpenSettingsForDesktopUser
-  !insertmacro StartForDesktopUser "$INSTDIR\reskeeper-settings.exe" "$INSTDIR"
+  !insertmacro StartForDesktopUser "$INSTDIR\${SETTINGS_PROGRAM}" "$INSTDIR"
 FunctionEnd
 !endif
 
@@ -389,21 +383,21 @@ FunctionEnd
 Section "Uninstall"
   Call un.EndPrograms
   ClearErrors
-  Delete "$INSTDIR\reskeeper.exe"
-  Delete "$INSTDIR\reskeeper-session.exe"
-  Delete "$INSTDIR\reskeeperctl.exe"
-  Delete "$INSTDIR\reskeeper-settings.exe"
+  Delete "$INSTDIR\${KEEPER_PROGRAM}"
+  Delete "$INSTDIR\${SESSION_PROGRAM}"
+  Delete "$INSTDIR\${CTL_PROGRAM}"
+  Delete "$INSTDIR\${SETTINGS_PROGRAM}"
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_RETRY} "A reskeeper program in $INSTDIR is in use."
   ${EndIf}
   Delete "${STARTUP_LINK}"
   Delete "${SETTINGS_LINK}"
-  DeleteRegKey HKLM "${PRODUCT_KEY}"
+  DeleteRegKey HKLM "${REGISTRY_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 
   ; uninstall.exe, which started this copy of uninstall.dat and waits for it, removes itself
   ; and the folder once this ends.
-  Delete "$INSTDIR\uninstall.dat"
-  Delete "$INSTDIR\uninstall.exe"
+  Delete "$INSTDIR\${UNINSTALL_DATA}"
+  Delete "$INSTDIR\${UNINSTALL_PROGRAM}"
   RMDir "$INSTDIR"
 SectionEnd

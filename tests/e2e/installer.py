@@ -9,8 +9,9 @@ Back to files per user: a new file starts with the user's shared record, unless 
 is one others could have changed. The registered silent uninstall, the files left. A planted
 link or hard link refused, a program or shared folder that another program holds open with
 DELETE access, an unknown layout; no right set by name (icacls.exe is a logger here, and never
-runs), for the default program folder and for /D= elsewhere; exit codes. With --signing, a build signed with a
-throwaway certificate: reskeeper.exe, the setup and the installed uninstaller carry signatures.
+runs), for the default program folder and for /D= elsewhere; exit codes. With --signing, a
+build signed with a throwaway certificate: reskeeper.exe, the setup and the installed
+uninstaller carry signatures.
 
     xdisplay.sh run installer.py INSTALLER PROGRAM VERSION PREFIX    (77: not built yet)
     xdisplay.sh run installer.py --signing SOURCE BUILD PREFIX
@@ -29,16 +30,14 @@ import time
 
 import e2e
 from e2e import check, wait_until
+from product import EXITS, FACTS
 from scenarios import HERE, SKIPPED, WineSession, group
 
-KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\reskeeper"
-LINK = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\reskeeper.lnk"
-PRODUCT_KEY = r"HKLM\Software\reskeeper"
-SHARED = r"C:\ProgramData\reskeeper"
-EXIT_REFUSED_LINK = 20
-EXIT_REFUSED_HARD_LINK = 22
-EXIT_REFUSED_HELD = 26
-EXIT_USAGE = 1639
+KEY = "HKLM\\" + FACTS["UNINSTALL_KEY"]
+LINK = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp" + "\\" + FACTS[
+    "STARTUP_SHORTCUT"]
+PRODUCT_KEY = "HKLM\\" + FACTS["REGISTRY_KEY"]
+SHARED = "C:\\ProgramData\\" + FACTS["FOLDER_NAME"]
 
 
 def tools(wine):
@@ -136,17 +135,17 @@ def scenario(wine, installer, program, version):
         f.write(b"[x]\r\n")
     shared = unix(SHARED)
     apps = unix(r"C:\Apps\reskeeper")
-    planted = [("the shared folder linked elsewhere", EXIT_REFUSED_LINK, ["/LAYOUT=shared"],
+    planted = [("the shared folder linked elsewhere", EXITS["REFUSED_LINK"], ["/LAYOUT=shared"],
                 lambda: os.symlink(outside, shared)),
-               ("Pref.txt a hard link to a file elsewhere", EXIT_REFUSED_HARD_LINK,
+               ("Pref.txt a hard link to a file elsewhere", EXITS["REFUSED_HARD_LINKS"],
                 ["/LAYOUT=shared"], lambda: (os.makedirs(os.path.join(shared, "Data")),
                                              os.link(os.path.join(outside, "Data", "Pref.txt"),
                                                      prefs))),
-               ("the shared folder held open", EXIT_REFUSED_HELD, ["/LAYOUT=shared"],
+               ("the shared folder held open", EXITS["REFUSED_HELD"], ["/LAYOUT=shared"],
                 lambda: holding(wine, SHARED)),
-               ("the program folder held open", EXIT_REFUSED_HELD, [r"/D=C:\Apps\reskeeper"],
-                lambda: holding(wine, r"C:\Apps\reskeeper")),
-               ("a layout that does not exist", EXIT_USAGE, ["/LAYOUT=both"], lambda: None)]
+               ("the program folder held open", EXITS["REFUSED_HELD"],
+                [r"/D=C:\Apps\reskeeper"], lambda: holding(wine, r"C:\Apps\reskeeper")),
+               ("a layout that does not exist", EXITS["USAGE"], ["/LAYOUT=both"], lambda: None)]
     for name, expected, options, plant in planted:
         holder = plant()
         code = setup(*options)

@@ -18,6 +18,7 @@ import sys
 
 import e2e
 from e2e import check, wait_until
+from product import EXITS
 from scenarios import SKIPPED, WineSession, group, windows_path
 
 # The program folder's; the helper makes and locks the shared folder, Data and Pref.txt.
@@ -67,8 +68,9 @@ def scenario(wine, msi, old_msi, program, helper, version, work):
     outside = os.path.join(work, "outside")
     os.makedirs(os.path.join(outside, "Data"))
     open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
-    planted = [("the shared folder linked elsewhere", 20, lambda: os.symlink(outside, shared)),
-               ("Pref.txt a hard link to another file", 22,
+    planted = [("the shared folder linked elsewhere", EXITS["REFUSED_LINK"],
+                lambda: os.symlink(outside, shared)),
+               ("Pref.txt a hard link to another file", EXITS["REFUSED_HARD_LINKS"],
                 lambda: (os.makedirs(os.path.dirname(prefs)),
                          os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
     for name, refused, plant in planted:

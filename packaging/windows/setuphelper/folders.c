@@ -7,13 +7,7 @@
 #include "helper.h"
 
 /* Everything the program folder may hold: a reskeeper install. */
-static const wchar_t* const PROGRAM_FILES[] = {L"reskeeper.exe",
-                                               L"reskeeperctl.exe",
-                                               L"reskeeper-settings.exe",
-                                               L"reskeeper-session.exe",
-                                               L"uninstall.exe",
-                                               L"uninstall.dat",
-                                               NULL};
+static const wchar_t* const PROGRAM_FILES[] = {RESKEEPER_PROGRAM_FILES_W, NULL};
 
 /* Whether PATH is a folder below a local drive's root written in full: a drive letter, and
  * names that Windows takes as they are (GetFullPathName changes nothing), on a drive that keeps
@@ -101,12 +95,13 @@ static int takeOver(const Held* data, Held* preferences) {
     return LINKS;
   }
   Held fresh;
-  int result = holdChild(data, L"Pref.txt.new", LOCK, FALSE, FALSE, &fresh);
+  int result = holdChild(data, RESKEEPER_PREFERENCE_FILE_W L".new", LOCK, FALSE, FALSE, &fresh);
   if (result == SAFE) { /* left by an install that stopped half-way */
     result = deleteWhenLetGo(&fresh) ? ABSENT : UNKNOWN;
     letGo(&fresh);
   }
-  if (result == ABSENT) result = holdChild(data, L"Pref.txt.new", LOCK, FALSE, TRUE, &fresh);
+  if (result == ABSENT)
+    result = holdChild(data, RESKEEPER_PREFERENCE_FILE_W L".new", LOCK, FALSE, TRUE, &fresh);
   if (result != SAFE) return result == ABSENT ? UNKNOWN : result;
   if (!fresh.made || !copyBytes(preferences, &fresh)) {
     say(L"cannot be copied into a file of its own", preferences->path);
@@ -119,7 +114,7 @@ static int takeOver(const Held* data, Held* preferences) {
   wchar_t path[PATH_CAPACITY];
   wcscpy(path, preferences->path);
   letGo(preferences);
-  if (result == SAFE && !renameInto(&fresh, data, L"Pref.txt")) {
+  if (result == SAFE && !renameInto(&fresh, data, RESKEEPER_PREFERENCE_FILE_W)) {
     say(L"is held open by another program and cannot be replaced. Close it and run the "
         L"installer again",
         path);
@@ -145,11 +140,11 @@ static int sharedFolder(const wchar_t* path, Mode mode) {
   int result = examineAncestors(path);
   if (result == SAFE) result = holdFolder(path, mode, &top);
   if (result == SAFE && mode == LOCK) result = setRights(&top, FOLDER_RIGHTS);
-  if (result == SAFE) result = walk(&top, mode, NULL, L"Data");
-  if (result == SAFE) result = holdFolderIn(&top, L"Data", mode, &data);
+  if (result == SAFE) result = walk(&top, mode, NULL, RESKEEPER_DATA_FOLDER_W);
+  if (result == SAFE) result = holdFolderIn(&top, RESKEEPER_DATA_FOLDER_W, mode, &data);
   if (result == SAFE && mode == LOCK) result = setRights(&data, FOLDER_RIGHTS);
   if (result == SAFE) {
-    result = holdChild(&data, L"Pref.txt", mode, FALSE, mode == LOCK, &preferences);
+    result = holdChild(&data, RESKEEPER_PREFERENCE_FILE_W, mode, FALSE, mode == LOCK, &preferences);
     if (result == SAFE) result = examine(&preferences, FALSE, 0);
     if (result == LINKS && mode == LOCK) {
       result = takeOver(&data, &preferences);
@@ -164,7 +159,7 @@ static int sharedFolder(const wchar_t* path, Mode mode) {
     if (result == SAFE && mode == LOCK) result = clearReadOnly(&preferences);
     if (result == ABSENT && mode == LOOK) result = SAFE;
   }
-  if (result == SAFE) result = walk(&data, mode, NULL, L"Pref.txt");
+  if (result == SAFE) result = walk(&data, mode, NULL, RESKEEPER_PREFERENCE_FILE_W);
   letGo(&preferences);
   letGo(&data);
   letGo(&top);

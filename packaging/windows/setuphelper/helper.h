@@ -6,35 +6,32 @@
 
 #include <windows.h>
 
-/* Exit codes of the examining verbs; 20 and above are refusals, each in the README's table. */
+#include "product_facts.h"
+
+/* Exit codes of the examining verbs; the refusals are the setup's own (the README's table). */
 enum {
   SAFE = 0,
   ABSENT = 1, /* nothing at the path; no verb exits with it */
-  UNKNOWN = 3,
-  REPARSE = 20,
-  OWNER = 21,
-  LINKS = 22,
-  FOREIGN = 23,
-  KIND = 24,
-  MOVABLE = 25,
-  HELD = 26,
+  UNKNOWN = RESKEEPER_HELPER_UNKNOWN,
+  REPARSE = RESKEEPER_EXIT_REFUSED_LINK,
+  OWNER = RESKEEPER_EXIT_REFUSED_OWNER,
+  LINKS = RESKEEPER_EXIT_REFUSED_HARD_LINKS,
+  FOREIGN = RESKEEPER_EXIT_REFUSED_FOREIGN,
+  KIND = RESKEEPER_EXIT_REFUSED_KIND,
+  MOVABLE = RESKEEPER_EXIT_REFUSED_MOVABLE,
+  HELD = RESKEEPER_EXIT_REFUSED_HELD,
 };
 
 /* The longest path the helper holds, its zero included: what it cannot hold whole it refuses
  * (UNKNOWN), never takes for absent or safe. */
 #define PATH_CAPACITY 1024
 
-/* Administrators and SYSTEM own and control every folder and file the installers make; Users
- * read and run what is in the folders, and read and write the bytes of Pref.txt, nothing more
- * (FILE_GENERIC_READ | FILE_WRITE_DATA: what the programs open it with). Inherited rights are
- * removed. What a locked folder holds gets the rights it would inherit from it. */
-#define FOLDER_RIGHTS L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-#define FILE_RIGHTS L"O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12008b;;;BU)"
-#define INHERITED_FOLDER_RIGHTS \
-  L"O:BAG:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)"
-#define INHERITED_FILE_RIGHTS L"O:BAG:SYD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)"
-/* The most an earlier version gave Users on Pref.txt (FILE_GENERIC_READ | FILE_GENERIC_WRITE). */
-#define EARLIER_USERS_FILE_ACCESS 0x12019F
+/* The rights the installers give (product_facts.h says what each means). */
+#define FOLDER_RIGHTS RESKEEPER_FOLDER_RIGHTS_W
+#define FILE_RIGHTS RESKEEPER_FILE_RIGHTS_W
+#define INHERITED_FOLDER_RIGHTS RESKEEPER_INHERITED_FOLDER_RIGHTS_W
+#define INHERITED_FILE_RIGHTS RESKEEPER_INHERITED_FILE_RIGHTS_W
+#define EARLIER_USERS_FILE_ACCESS RESKEEPER_EARLIER_USERS_FILE_ACCESS
 
 /* The account this helper runs as; NULL when it could not be told. */
 extern PSID self;

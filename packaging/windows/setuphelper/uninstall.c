@@ -38,8 +38,8 @@ int uninstall(int count, wchar_t** arguments) {
   if (!length || length >= MAX_PATH || !slash || !makePrivateFolder(temp)) return 1603;
   wcsncpy(folder, program, slash - program);
   folder[slash - program] = 0;
-  _snwprintf(data, MAX_PATH, L"%ls\\uninstall.dat", folder);
-  _snwprintf(copy, MAX_PATH, L"%ls\\uninstall.exe", temp);
+  _snwprintf(data, MAX_PATH, L"%ls\\" RESKEEPER_UNINSTALL_DATA_W, folder);
+  _snwprintf(copy, MAX_PATH, L"%ls\\" RESKEEPER_UNINSTALL_PROGRAM_W, temp);
   _snwprintf(moved, MAX_PATH, L"%ls\\uninstall-launcher.exe", temp);
   _snwprintf(line, sizeof line / sizeof *line, L"\"%ls\"", copy);
   for (int i = 0; i < count; i++)
