@@ -94,8 +94,8 @@ License: ${LICENSE}
 ShortDescription: Keeps a screen resolution per user
 Description: >-
   A small background program for shared PCs that switches the primary display to each user's
-  stored resolution at logon and records a first-time user's present one, in one file that
-  every user of the machine shares.
+  stored resolution at logon and records a first-time user's present one, in a file of each
+  user's own (or, installed with the shared layout, in one file for every user of the machine).
 Tags:
 - display
 - resolution
