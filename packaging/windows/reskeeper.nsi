@@ -191,16 +191,20 @@ Function .onInit
   ${If} ${Errors}
     ReadRegStr $1 HKLM "${REGISTRY_KEY}" "${LAYOUT_VALUE}"
     ReadRegStr $2 HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}"
+    ${If} $1 != "${LAYOUT_SHARED}"
+    ${AndIf} $1 != "${LAYOUT_USER}"
+      StrCpy $1 ""
+    ${EndIf}
     ${If} $1 == ""
     ${AndIf} $2 != ""
       StrCpy $1 ${LAYOUT_SHARED}
     ${EndIf}
+    ${IfThen} $1 == "" ${|} StrCpy $1 ${DEFAULT_LAYOUT} ${|}
   ${EndIf}
   ${If} $1 == "${LAYOUT_SHARED}"
     StrCpy $Layout ${LAYOUT_SHARED}
   ${ElseIf} $1 == "${LAYOUT_USER}"
-  ${OrIf} $1 == ""
-    StrCpy $Layout ${DEFAULT_LAYOUT}
+    StrCpy $Layout ${LAYOUT_USER}
   ${Else}
     MessageBox MB_ICONSTOP "/LAYOUT= takes user (each user's own file) or shared (one file for \
       everyone), not $1." /SD IDOK
@@ -291,13 +295,18 @@ Section "reskeeper"
     !insertmacro Fail ${EXIT_FAILED} "Could not write the program into $INSTDIR."
   ${EndIf}
 
+  ; DataFolder is the shared layout's alone (deleting a value that is not there sets the error
+  ; flag, which is no failure here).
+  ${If} $Layout != ${LAYOUT_SHARED}
+    DeleteRegValue HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}"
+  ${EndIf}
   ; Shared: the shortcut's working folder (the output path when it is made) is where the program
   ; looks for Data\Pref.txt. Per user: the session starter finds the user's own folder itself.
   ClearErrors
   ${If} $Layout == ${LAYOUT_SHARED}
     SetOutPath "${SHARED}"
-    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\${KEEPER_PROGRAM}" "" "$INSTDIR\${KEEPER_PROGRAM}" 0 \
-      SW_SHOWNORMAL "" "Keeps a screen resolution per user"
+    CreateShortCut "${STARTUP_LINK}" "$INSTDIR\${KEEPER_PROGRAM}" "" \
+      "$INSTDIR\${KEEPER_PROGRAM}" 0 SW_SHOWNORMAL "" "Keeps a screen resolution per user"
   ${Else}
     SetOutPath "$INSTDIR"
     CreateShortCut "${STARTUP_LINK}" "$INSTDIR\${SESSION_PROGRAM}" "" \
@@ -315,8 +324,6 @@ Section "reskeeper"
   WriteRegStr HKLM "${REGISTRY_KEY}" "${LAYOUT_VALUE}" "$Layout"
   ${If} $Layout == ${LAYOUT_SHARED}
     WriteRegStr HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}" "${SHARED}"
-  ${Else}
-    DeleteRegValue HKLM "${REGISTRY_KEY}" "${DATA_FOLDER_VALUE}"
   ${EndIf}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "reskeeper"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
