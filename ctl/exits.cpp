@@ -16,7 +16,7 @@ const ExitMeaning EXIT_MEANINGS[] = {
     {EXIT_NO_KEEPER, "no keeper"},
     {EXIT_NO_DISPLAY, "no display"},
     {EXIT_DID_NOT_STAY, "the keeper wrote over the size"},
-    {EXIT_RETURNED, "not kept, the size before came back"},
+    {EXIT_RETURNED, "not kept (the size before came back)"},
 };
 const std::size_t EXIT_MEANING_COUNT = sizeof EXIT_MEANINGS / sizeof *EXIT_MEANINGS;
 

@@ -3,6 +3,7 @@
 #include "ctl/ctl.h"
 #include "keeper/keeper.h"
 #include "platform/tools.h"
+#include "product_facts.h"
 
 namespace ctl {
 namespace {
@@ -77,7 +78,8 @@ std::string describeSource(FolderSource source) {
     case FolderSource::CurrentFolder:
       return "the current folder, which holds Data/Pref.txt";
     case FolderSource::Installed:
-      return "the installed shared folder (HKLM\\Software\\reskeeper, DataFolder)";
+      return "the installed shared folder (HKLM\\" RESKEEPER_REGISTRY_KEY
+             ", " RESKEEPER_DATA_FOLDER_VALUE ")";
     case FolderSource::UserDefault:
       return "this user's own folder (" + userFolderHint() + ")";
     case FolderSource::Fallback:
@@ -88,9 +90,9 @@ std::string describeSource(FolderSource source) {
 
 std::string userFolderHint() {
 #ifdef _WIN32
-  return "%APPDATA%\\reskeeper";
+  return "%APPDATA%\\" RESKEEPER_FOLDER_NAME;
 #else
-  return "$HOME/.local/share/reskeeper";
+  return "$HOME/.local/share/" RESKEEPER_FOLDER_NAME;
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include "ctl/internal.h"
 #include "platform/platform.h"
 #include "platform/tools.h"
+#include "product_facts.h"
 
 namespace ctl {
 namespace {
@@ -16,7 +17,8 @@ std::string missingFileText(const Status& s) {
   if (s.folder.source == FolderSource::UserDefault) {
 #ifdef _WIN32
     return start +
-           "until it exists; at each logon reskeeper-session.exe makes it and starts the keeper, "
+           "until it exists; at each logon " RESKEEPER_SESSION_PROGRAM
+           " makes it and starts the keeper, "
            "and starts nothing when it cannot (APPDATA unset, or a folder this user may not "
            "write); sign out and in again, or create it (an empty file will do)";
 #else

@@ -5,12 +5,15 @@
 
 #include <cstdint>
 
+#include "product_facts.h"
+
 namespace keeper {
 
 // The wait after each pass.
 inline constexpr std::uint32_t CYCLE_PERIOD_MS = 500;
-// Data\Pref.txt below the current folder; Windows takes the forward slash as well.
-inline constexpr char PREFERENCE_FILE[] = "Data/Pref.txt";
+// Data\Pref.txt below the current folder (the names are the product's, which the installers make
+// too); Windows takes the forward slash as well.
+inline constexpr char PREFERENCE_FILE[] = RESKEEPER_DATA_FOLDER "/" RESKEEPER_PREFERENCE_FILE;
 // The values of a missing Res_X or Res_Y.
 inline constexpr std::int32_t DEFAULT_WIDTH = 1024;
 inline constexpr std::int32_t DEFAULT_HEIGHT = 768;

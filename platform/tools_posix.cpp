@@ -13,6 +13,7 @@
 
 #include "platform/posix_files.h"
 #include "platform/tools.h"
+#include "product_facts.h"
 
 namespace platform {
 
@@ -137,7 +138,7 @@ std::uint32_t installedDataFolder(char* /*buffer*/, std::uint32_t /*capacity*/) 
 }
 
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept {
-  static constexpr char BELOW_HOME[] = "/.local/share/reskeeper";
+  static constexpr char BELOW_HOME[] = "/.local/share/" RESKEEPER_FOLDER_NAME;
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] != '/') return 0;
   const std::size_t length = std::strlen(home);

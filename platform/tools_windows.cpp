@@ -8,6 +8,7 @@
 
 #include "platform/tools.h"
 #include "platform/windows_files.h"
+#include "product_facts.h"
 
 namespace platform {
 
@@ -63,14 +64,13 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
 
 namespace {
 
-constexpr char PRODUCT_KEY[] = "Software\\reskeeper";
 
 // The string value `name` of the product's key, environment variables expanded, copied with
 // its zero byte into `buffer` of `capacity` bytes; its length, 0 when there is none or it does
 // not fit.
 std::uint32_t productValue(const char* name, char* buffer, std::uint32_t capacity) {
   HKEY key = nullptr;
-  if (capacity < 2 || ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0,
+  if (capacity < 2 || ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, RESKEEPER_REGISTRY_KEY, 0,
                                       KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
     return 0;
   }
@@ -99,22 +99,23 @@ std::uint32_t productValue(const char* name, char* buffer, std::uint32_t capacit
 
 Layout installedLayout() noexcept {
   char value[16];
-  const std::uint32_t length = productValue("Layout", value, sizeof value);
+  const std::uint32_t length = productValue(RESKEEPER_LAYOUT_VALUE, value, sizeof value);
   if (length > 0) {
-    if (std::strcmp(value, "user") == 0) return Layout::PerUser;
-    if (std::strcmp(value, "shared") == 0) return Layout::Shared;
+    if (std::strcmp(value, RESKEEPER_LAYOUT_USER) == 0) return Layout::PerUser;
+    if (std::strcmp(value, RESKEEPER_LAYOUT_SHARED) == 0) return Layout::Shared;
   }
   char folder[MAX_PATH * 2];
-  return productValue("DataFolder", folder, sizeof folder) > 0 ? Layout::Shared
-                                                               : Layout::NotInstalled;
+  return productValue(RESKEEPER_DATA_FOLDER_VALUE, folder, sizeof folder) > 0
+             ? Layout::Shared
+             : Layout::NotInstalled;
 }
 
 std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept {
-  return productValue("DataFolder", buffer, capacity);
+  return productValue(RESKEEPER_DATA_FOLDER_VALUE, buffer, capacity);
 }
 
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept {
-  static constexpr char BELOW[] = "\\reskeeper";
+  static constexpr char BELOW[] = "\\" RESKEEPER_FOLDER_NAME;
   char appData[MAX_PATH * 2];
   const DWORD length = ::GetEnvironmentVariableA("APPDATA", appData, sizeof appData);
   // A drive's path, or a share's where the folder is redirected.

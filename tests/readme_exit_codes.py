@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
-"""The README's table of the setup's exit codes lists exactly the codes the build knows
-(packaging/product.cmake), each once.
+"""The README's tables of exit codes list exactly the codes the build knows, each once: the
+setup's (packaging/product.cmake) and, given reskeeperctl, its exit statuses (as its --help
+lists them).
 
-    readme_exit_codes.py README PRODUCT_JSON"""
+    readme_exit_codes.py README PRODUCT_JSON [RESKEEPERCTL]"""
 
 import json
 import re
+import subprocess
 import sys
 
 
-def table_codes(readme):
-    """The first column of the table that follows the "**Exit codes**" paragraph."""
+def table_codes(readme, heading):
+    """The first column of the first table after the line that starts with `heading`."""
     lines = open(readme, encoding="utf-8").read().splitlines()
-    start = next(i for i, line in enumerate(lines) if line.startswith("**Exit codes**"))
+    start = next(i for i, line in enumerate(lines) if line.startswith(heading))
     rows = []
     for line in lines[start:]:
         if rows and not line.startswith("|"):
@@ -23,9 +25,8 @@ def table_codes(readme):
     return rows
 
 
-def main(readme, facts):
-    known = json.load(open(facts))["SETUP_EXITS"]
-    listed = table_codes(readme)
+def compare(what, known, listed):
+    """The problems of `listed` (codes in the README's order) against `known` ({name: code})."""
     problems = ["%d is listed %d times" % (code, listed.count(code))
                 for code in sorted(set(listed)) if listed.count(code) > 1]
     problems += ["%d (%s) is not listed" % (code, name) for name, code in sorted(
@@ -33,9 +34,26 @@ def main(readme, facts):
     problems += ["%d is listed but the build knows no such code" % code
                  for code in sorted(set(listed) - set(known.values()))]
     for problem in problems:
-        print("FAIL: the README's exit codes: %s" % problem)
+        print("FAIL: the README's %s: %s" % (what, problem))
     if not problems:
-        print("PASS: the README lists the setup's %d exit codes" % len(known))
+        print("PASS: the README lists the %d %s" % (len(known), what))
+    return problems
+
+
+def ctl_statuses(ctl):
+    """{words: status} from the "Exit statuses:" paragraph of reskeeperctl --help."""
+    text = subprocess.run([ctl, "--help"], capture_output=True, text=True, check=True).stdout
+    paragraph = " ".join(text[text.index("Exit statuses:"):].split())
+    return {words: int(code) for code, words in
+            re.findall(r"(\d+) ([^,.]+)[,.]", paragraph)}
+
+
+def main(readme, facts, ctl=None):
+    problems = compare("setup's exit codes", json.load(open(facts))["SETUP_EXITS"],
+                       table_codes(readme, "**Exit codes**"))
+    if ctl:
+        problems += compare("reskeeperctl exit statuses", ctl_statuses(ctl),
+                            table_codes(readme, "| status | meaning |"))
     return 1 if problems else 0
 
 
