@@ -36,7 +36,7 @@ def compare(what, known, listed):
     for problem in problems:
         print("FAIL: the README's %s: %s" % (what, problem))
     if not problems:
-        print("PASS: the README lists the %d %s" % (len(known), what))
+        print("PASS: the README lists all %d %s" % (len(known), what))
     return problems
 
 
@@ -49,10 +49,10 @@ def ctl_statuses(ctl):
 
 
 def main(readme, facts, ctl=None):
-    problems = compare("setup's exit codes", json.load(open(facts))["SETUP_EXITS"],
+    problems = compare("exit codes of the setup", json.load(open(facts))["SETUP_EXITS"],
                        table_codes(readme, "**Exit codes**"))
     if ctl:
-        problems += compare("reskeeperctl exit statuses", ctl_statuses(ctl),
+        problems += compare("exit statuses of reskeeperctl", ctl_statuses(ctl),
                             table_codes(readme, "| status | meaning |"))
     return 1 if problems else 0
 
