@@ -121,6 +121,10 @@ void begin(HWND dialog, Dialog& d, Task task = {}) {
   d.busy = true;
   d.focus = ::GetFocus();
   enableActions(dialog, false);
+  // Disabling the focused control would leave the keyboard focus nowhere, and Esc unheard: Close
+  // takes it meanwhile.
+  ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, IDCANCEL)),
+                 TRUE);
   const bool storing = task.round != Round::Read;
   if (task.round == Round::Keep)
     setText(dialog, IDC_OUTCOME, "Storing " + sizeWords(task.size) + "...");
@@ -233,7 +237,7 @@ void finish(HWND dialog, Dialog& d, Result* done) {
   enableActions(dialog, true);
   keepOnScreen(dialog);
   show(dialog, d, std::move(result));
-  // Disabling the focused control left the keyboard focus nowhere.
+  // The focus goes back where it was before the round.
   HWND focus = d.focus && ::IsWindowEnabled(d.focus) ? d.focus : ::GetDlgItem(dialog, IDC_MODES);
   ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
   ::SetWindowTextA(dialog, TITLE);
