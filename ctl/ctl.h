@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/tools.h"
+
 namespace ctl {
 
 // The exit statuses of reskeeperctl, also the status of each finding and of set's outcome. A
@@ -47,8 +49,8 @@ extern const std::size_t EXIT_MEANING_COUNT;
 
 // ---- Which file ----
 
-// Where the install put each user's file (platform's Layout, as the tools name it).
-enum class Layout { NotInstalled, PerUser, Shared };
+// Where the install put each user's file, as the platform tells it.
+using Layout = platform::Layout;
 
 enum class FolderSource {
   Option,         // given by the caller (--folder)

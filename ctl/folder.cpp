@@ -30,18 +30,6 @@ std::string join(const std::string& folder, const std::string& relative) {
   return path;
 }
 
-Layout fromPlatform(platform::Layout layout) {
-  switch (layout) {
-    case platform::Layout::PerUser:
-      return Layout::PerUser;
-    case platform::Layout::Shared:
-      return Layout::Shared;
-    case platform::Layout::NotInstalled:
-      break;
-  }
-  return Layout::NotInstalled;
-}
-
 }  // namespace
 
 Folder chooseFolderFrom(const FolderFacts& facts) {
@@ -65,7 +53,7 @@ Folder chooseFolder(const std::string& option) {
   facts.option = option;
   facts.current = fromPlatform(platform::currentFolder);
   facts.currentHasFile = platform::regularFileExists(keeper::PREFERENCE_FILE);
-  facts.layout = fromPlatform(platform::installedLayout());
+  facts.layout = platform::installedLayout();
   facts.sharedFolder = fromPlatform(platform::installedDataFolder);
   facts.userFolder = fromPlatform(platform::userDataFolder);
   return chooseFolderFrom(facts);
