@@ -356,7 +356,10 @@ class Wine:
 
     def remember(self, cmd):
         known = {pid for pid, _ in self.launched}
-        new = [pid for pid in self.programs() if pid not in known]
+        fresh = lambda: [pid for pid in self.programs() if pid not in known]
+        # For a moment while wine starts a program, a second Unix process can bear its command
+        # line: the one that stays is the program.
+        new = wait_until(lambda: len(fresh()) == 1 and fresh(), 10) or fresh()
         check(len(new) == 1, "cannot tell which reskeeper.exe was started: %s" % new)
         self.launched.append((new[0], cmd))
 
