@@ -5,10 +5,10 @@
 #
 #   reskeeper_sign_target(target)             signs the target's executable after each link
 #   reskeeper_sign_file_command(var file)     sets var to the COMMAND arguments that sign `file`
-#                                             in place, for custom commands (setup, MSI); empty
+#                                             in place, for custom commands (the package); empty
 #                                             when signing is off
 #   RESKEEPER_SIGN_SCRIPT                     the script behind both (cmake -DRESKEEPER_SIGN_INPUT=
-#                                             FILE -P script), for tools that call back (makensis)
+#                                             FILE -P script)
 set(RESKEEPER_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file to sign the Windows programs with")
 set(RESKEEPER_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 file's password")
 set(RESKEEPER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping URL (optional)")

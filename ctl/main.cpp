@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "ctl/command_line.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   using namespace ctl;
+  platform::loadLibrariesFromSystemOnly();
   const cli::Parsed parsed = cli::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   const cli::Invocation& invocation = parsed.invocation;
   if (!parsed.problem.empty()) {

@@ -1,5 +1,5 @@
-// The only door to the operating system: memory, files, environment, display, time, and the
-// keeper's presence.
+// The only door to the operating system: start-up, memory, files, environment, display, time,
+// and the keeper's presence.
 // Each operating system has its own source files behind this header, chosen by the build;
 // nothing above this layer includes an OS header.
 #pragma once
@@ -10,6 +10,16 @@
 #include <new>
 
 namespace platform {
+
+// ---- Start-up ----------------------------------------------------------------------------
+
+// Windows: from now on the process loads libraries only from System32, never from its own or
+// the current folder, so that no file planted beside it or where it was started from is run in
+// its name. Called first by every program the Windows package installs. Where Windows lacks
+// SetDefaultDllDirectories (7 SP1 without KB2533623), the current folder alone is taken out of
+// the search, and the program's own folder, first in the order, is one only administrators may
+// change. Does nothing on Linux.
+void loadLibrariesFromSystemOnly() noexcept;
 
 // ---- Memory ------------------------------------------------------------------------------
 

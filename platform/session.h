@@ -1,7 +1,7 @@
-// The OS calls of the Windows session starter (reskeeper-session.exe), which the installers'
-// all-users Startup shortcut runs in the per-user layout: the user's own working folder and its
-// preference file, the shared file an installer made, and starting the keeper. Windows only;
-// the keeper never calls them.
+// The OS calls of the Windows session starter (reskeeper-session.exe), which the package's logon
+// task and all-users Startup shortcut run as each user logs on: the user's own working folder
+// and its preference file, the shared folder the package made and whether it can be relied on,
+// and starting the keeper once. Windows only; the keeper never calls them.
 #pragma once
 
 #include <cstdint>
@@ -37,18 +37,33 @@ MadeFile makeFileIfMissing(const SessionFolder& folder, const char* relative) no
 std::uint32_t ansiPath(const SessionFolder& folder, const char* relative, char* buffer,
                        std::uint32_t capacity) noexcept;
 
-// The file `relative` below the folder `name` in %ProgramData% (the shared folder an installer
-// makes), in the ANSI code page as ansiPath() gives it, when nothing on the way to it could
-// have been placed there or swapped by another user: the folder and every folder below it on
-// the way are real folders (no link or junction, none on the way either) that belong to
-// SYSTEM, Administrators or this user and let no one else add, remove or rename what they
-// hold, or change their rights; the file is a regular file of one of those owners with no
-// other name. 0 otherwise (also when it is missing).
-std::uint32_t installersSharedFile(const char* name, const char* relative, char* buffer,
-                                   std::uint32_t capacity) noexcept;
+// The folder `name` in %ProgramData%, through %ProgramData%'s final path (its administrator may
+// have moved it elsewhere). False when it cannot be told.
+bool programDataFolder(const char* name, SessionFolder* folder) noexcept;
+
+// The shared layout's folder, as the package recorded it (HKLM\Software\reskeeper, value
+// DataFolder, which this 64-bit program reads in the 64-bit view). False when there is none.
+bool installedSharedFolder(SessionFolder* folder) noexcept;
+
+// What others than the trusted accounts may do to a file that is relied on.
+enum class OthersMay {
+  Read,           // read it at most: the record new users start from
+  WriteItsBytes,  // write its bytes too: the shared layout's file, which every user's keeper writes
+};
+
+// Whether no other user could have placed or changed `folder`, a folder on the way from it to
+// the file `relative` below it, or that file: each is a real folder or file (no link or
+// junction, none on the way either, a file with no other name) owned by SYSTEM, Administrators,
+// TrustedInstaller or this user, whose rights let no one else add to a folder, remove or
+// rename what it holds, change a file beyond what `others` allows, or change rights or owner.
+// False also when one is missing.
+bool trustedFile(const SessionFolder& folder, const char* relative, OthersMay others) noexcept;
 
 // Starts the program `name` that lies beside this one, working in `folder`, with this
-// process's environment and no window of its own to show; false when it could not be started.
-bool startBeside(const char* name, const SessionFolder& folder) noexcept;
+// process's environment and no window of its own to show, unless a keeper runs in the session
+// already. One starter at a time: the logon task and the Startup shortcut may run together,
+// and the second to come waits until the first one's keeper has taken its place, and starts
+// nothing. False when the program could not be started.
+bool startKeeperOnce(const char* name, const SessionFolder& folder) noexcept;
 
 }  // namespace platform

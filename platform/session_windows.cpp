@@ -1,29 +1,26 @@
 // The session starter's Windows calls: the user's own working folder under %APPDATA%, its
-// preference file, the installers' shared file under %ProgramData% and whether it can be
-// trusted, and starting the keeper beside this program.
+// preference file, the package's shared folder and whether it can be relied on, and starting
+// the keeper beside this program once.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 // The system's other headers need windows.h first.
 #include <aclapi.h>
 #include <knownfolders.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstring>
 #include <cwchar>
 
+#include "platform/platform.h"
 #include "platform/session.h"
+#include "platform/trust.h"
+#include "product_facts.h"
 
 namespace platform {
 namespace {
 
 constexpr std::uint32_t CAPACITY = SESSION_PATH_CAPACITY;
-
-// What no one but the trusted accounts may do to a folder on the way to the shared file: add
-// to it, remove or rename what it holds (or it), or change its rights or owner.
-constexpr DWORD FOLDER_CHANGES = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
-                                 DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
 
 // Appends `text` (ASCII, or the ANSI code page) to `path`, '/' written as '\'; false when the
 // result does not fit.
@@ -98,77 +95,60 @@ HANDLE openItself(const wchar_t* path) noexcept {
                        nullptr);
 }
 
-// SYSTEM, Administrators, or the user this program runs as: a file of this user's own can
-// choose nothing for another user.
-class Owners {
- public:
-  Owners() noexcept {
-    ::ConvertStringSidToSidW(L"S-1-5-18", &system_);
-    ::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators_);
-    HANDLE token = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      DWORD size = 0;
-      ::GetTokenInformation(token, TokenUser, user_, sizeof user_, &size);
-      ::CloseHandle(token);
-    }
-  }
-  ~Owners() {
-    ::LocalFree(system_);
-    ::LocalFree(administrators_);
-  }
-  Owners(const Owners&) = delete;
-  Owners& operator=(const Owners&) = delete;
-
-  bool trusted(PSID sid) const noexcept {
-    const PSID self = reinterpret_cast<const TOKEN_USER*>(user_)->User.Sid;
-    return sid != nullptr && ::IsValidSid(sid) &&
-           ((system_ && ::EqualSid(sid, system_)) ||
-            (administrators_ && ::EqualSid(sid, administrators_)) ||
-            (self && ::IsValidSid(self) && ::EqualSid(sid, self)));
-  }
-
- private:
-  PSID system_ = nullptr;
-  PSID administrators_ = nullptr;
-  alignas(TOKEN_USER) BYTE user_[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
-};
-
-// Whether the object open in `handle` belongs to a trusted owner and, a folder, lets no one
-// else change what it holds.
-bool ownedSafely(HANDLE handle, bool folder, const Owners& owners) noexcept {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  bool safe = ::GetSecurityInfo(handle, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&
-              owners.trusted(owner) && (!folder || dacl != nullptr);
-  for (DWORD i = 0; safe && folder && i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) {
-      safe = false;
-    } else if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-               (ace->Header.AceFlags & INHERIT_ONLY_ACE) == 0 && (ace->Mask & FOLDER_CHANGES)) {
-      safe = owners.trusted(reinterpret_cast<PSID>(&ace->SidStart));
-    }
-  }
-  ::LocalFree(descriptor);
-  return safe;
-}
-
-// One step on the way to the shared file, at `path`, whose final path must be `final`.
-bool safeStep(const wchar_t* path, const wchar_t* final, bool folder,
-              const Owners& owners) noexcept {
+// One step on the way to a file that is relied on, at `path`, which must be its final path: a
+// real folder or file (no link; a file with no other name) that no other user could have placed
+// or changed (platform/trust.h), beyond `fileChanges` for a file.
+bool safeStep(const wchar_t* path, bool folder, std::uint32_t fileChanges,
+              const void* self) noexcept {
   const HANDLE handle = openItself(path);
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  const bool safe = ::GetFileInformationByHandle(handle, &info) &&
-                    (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                    ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
-                    (folder || info.nNumberOfLinks == 1) && finalPathIs(handle, final) &&
-                    ownedSafely(handle, folder, owners);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  const bool safe =
+      ::GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+      ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
+      (folder || info.nNumberOfLinks == 1) && finalPathIs(handle, path) &&
+      ::GetSecurityInfo(handle, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&
+      !trust::othersCouldChange(descriptor, folder ? trust::FOLDER_CHANGES : fileChanges, self);
+  ::LocalFree(descriptor);
   ::CloseHandle(handle);
   return safe;
+}
+
+// The session's starters take turns through this mutex, in the session's own namespace.
+constexpr wchar_t STARTER_MUTEX[] = L"Local\\reskeeper-starter";
+// How long a starter waits for its turn, and for the keeper it started to take its place.
+constexpr DWORD TURN_WAIT_MS = 30000;
+constexpr DWORD KEEPER_WAIT_MS = 10000;
+constexpr DWORD KEEPER_LOOK_MS = 50;
+
+// Starts the program `name` that lies beside this one, working in `folder`.
+bool startBeside(const char* name, const SessionFolder& folder) noexcept {
+  wchar_t program[CAPACITY];
+  const DWORD length = ::GetModuleFileNameW(nullptr, program, CAPACITY);
+  wchar_t* slash = length > 0 && length < CAPACITY ? std::wcsrchr(program, L'\\') : nullptr;
+  if (slash == nullptr) return false;
+  slash[0] = L'\0';
+  if (!appendSeparated(program, name)) return false;
+  wchar_t line[CAPACITY + 3] = L"\"";
+  std::wcscat(line, program);
+  std::wcscat(line, L"\"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_FORCEOFFFEEDBACK;  // the keeper opens no window: no busy pointer
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, folder.path, &startup,
+                        &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
 }
 
 }  // namespace
@@ -223,70 +203,66 @@ std::uint32_t ansiPath(const SessionFolder& folder, const char* relative, char* 
   return narrowPath(path, buffer, capacity);
 }
 
-// Each step is opened itself and examined; the path then opened by name later is safe because
-// no one else may change a folder on it.
-std::uint32_t installersSharedFile(const char* name, const char* relative, char* buffer,
-                                   std::uint32_t capacity) noexcept {
+bool programDataFolder(const char* name, SessionFolder* folder) noexcept {
   wchar_t* base = nullptr;
-  wchar_t path[CAPACITY] = L"";
-  wchar_t final[CAPACITY] = L"";
-  const bool found = SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &base)) &&
-                     std::wcslen(base) < CAPACITY;
-  if (found) std::wcscpy(path, base);
+  const bool found = SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &base));
+  const HANDLE programData = found ? openItself(base) : INVALID_HANDLE_VALUE;
   ::CoTaskMemFree(base);
-  if (!found) return 0;
-  // %ProgramData% itself may have been moved elsewhere by its administrator: what lies below it
-  // is compared with its final path.
-  const HANDLE programData = openItself(path);
-  if (programData == INVALID_HANDLE_VALUE) return 0;
-  wchar_t programDataFinal[CAPACITY + 8];
-  const DWORD length = ::GetFinalPathNameByHandleW(programData, programDataFinal, CAPACITY + 8, 0);
+  if (programData == INVALID_HANDLE_VALUE) return false;
+  wchar_t final[CAPACITY + 8];
+  const DWORD length = ::GetFinalPathNameByHandleW(programData, final, CAPACITY + 8, 0);
   ::CloseHandle(programData);
-  if (length <= 4 || length >= CAPACITY || std::wcsncmp(programDataFinal, L"\\\\?\\", 4) != 0)
-    return 0;
-  std::wcscpy(final, programDataFinal + 4);
-
-  const Owners owners;
-  char part[MAX_PATH];
-  for (const char *start = name, *rest = relative; start != nullptr;) {
-    const char* end = std::strchr(start, '/');
-    const std::size_t partLength = end ? static_cast<std::size_t>(end - start) : std::strlen(start);
-    if (partLength == 0 || partLength >= sizeof part) return 0;
-    std::memcpy(part, start, partLength);
-    part[partLength] = '\0';
-    if (!appendSeparated(path, part) || !appendSeparated(final, part)) return 0;
-    if (end != nullptr) {
-      start = end + 1;
-    } else {
-      start = rest;
-      rest = nullptr;
-    }
-    if (!safeStep(path, final, start != nullptr, owners)) return 0;
-  }
-  return narrowPath(path, buffer, capacity);
+  if (length <= 4 || length >= CAPACITY || std::wcsncmp(final, L"\\\\?\\", 4) != 0) return false;
+  std::wcscpy(folder->path, final + 4);
+  return appendSeparated(folder->path, name);
 }
 
-bool startBeside(const char* name, const SessionFolder& folder) noexcept {
-  wchar_t program[CAPACITY];
-  const DWORD length = ::GetModuleFileNameW(nullptr, program, CAPACITY);
-  wchar_t* slash = length > 0 && length < CAPACITY ? std::wcsrchr(program, L'\\') : nullptr;
-  if (slash == nullptr) return false;
-  slash[0] = L'\0';
-  if (!appendSeparated(program, name)) return false;
-  wchar_t line[CAPACITY + 3] = L"\"";
-  std::wcscat(line, program);
-  std::wcscat(line, L"\"");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_FORCEOFFFEEDBACK;  // the keeper opens no window: no busy pointer
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, folder.path, &startup,
-                        &process)) {
-    return false;
+bool installedSharedFolder(SessionFolder* folder) noexcept {
+  DWORD size = sizeof folder->path;
+  return ::RegGetValueW(HKEY_LOCAL_MACHINE, RESKEEPER_REGISTRY_KEY_W, RESKEEPER_DATA_FOLDER_VALUE_W,
+                        RRF_RT_REG_SZ, nullptr, folder->path, &size) == ERROR_SUCCESS &&
+         folder->path[0] != L'\0';
+}
+
+// Each step is opened itself and examined; the path then opened by name later is safe because
+// no one else may change a folder on it.
+bool trustedFile(const SessionFolder& folder, const char* relative, OthersMay others) noexcept {
+  trust::Account account;
+  const void* self = trust::processAccount(&account) ? account.sid : nullptr;
+  const std::uint32_t fileChanges =
+      trust::FILE_CHANGES | (others == OthersMay::Read ? trust::WRITE_BYTES : 0);
+  wchar_t path[CAPACITY];
+  std::wcscpy(path, folder.path);
+  if (!safeStep(path, true, fileChanges, self)) return false;
+  char part[MAX_PATH];
+  for (const char* start = relative; start != nullptr;) {
+    const char* end = std::strchr(start, '/');
+    const std::size_t length = end ? static_cast<std::size_t>(end - start) : std::strlen(start);
+    if (length == 0 || length >= sizeof part) return false;
+    std::memcpy(part, start, length);
+    part[length] = '\0';
+    if (!appendSeparated(path, part) || !safeStep(path, end != nullptr, fileChanges, self)) {
+      return false;
+    }
+    start = end ? end + 1 : nullptr;
   }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
   return true;
+}
+
+bool startKeeperOnce(const char* name, const SessionFolder& folder) noexcept {
+  const HANDLE turn = ::CreateMutexW(nullptr, FALSE, STARTER_MUTEX);
+  const DWORD waited = turn ? ::WaitForSingleObject(turn, TURN_WAIT_MS) : WAIT_FAILED;
+  bool started = true;
+  if (!keeperRunning()) {
+    started = startBeside(name, folder);
+    for (DWORD waitedMs = 0; started && !keeperRunning() && waitedMs < KEEPER_WAIT_MS;
+         waitedMs += KEEPER_LOOK_MS) {
+      ::Sleep(KEEPER_LOOK_MS);
+    }
+  }
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ::ReleaseMutex(turn);
+  if (turn != nullptr) ::CloseHandle(turn);
+  return started;
 }
 
 }  // namespace platform

@@ -7,7 +7,7 @@ BUILD_PACKAGES=(cmake make g++ libx11-dev libxrandr-dev pkg-config)
 DISPLAY_PACKAGES=(xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils xauth python3)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
   libgtest-dev googletest
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
   osslsigncode openssl
   wixl msitools python3-yaml lintian dpkg-dev file
   xdotool imagemagick

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
 #include "settings/dialog.h"
 
 namespace {
@@ -33,6 +34,7 @@ int refuse(const std::wstring& problem) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  platform::loadLibrariesFromSystemOnly();
   int count = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   std::wstring folder;

@@ -1,9 +1,9 @@
-# Writes the winget manifest set of a release: cmake -P winget.cmake with VERSION, SETUP
-# (reskeeper-setup.exe), MSI (reskeeper-<version>.msi), URL (where the two are published),
-# LICENSE, OUTPUT (the folder to write into), and MSIINFO.
+# Writes the winget manifest set of a release: cmake -P winget.cmake with VERSION, MSI
+# (reskeeper-<version>.msi), URL (where it is published), LICENSE, OUTPUT (the folder to write
+# into), and MSIINFO.
 # The files follow the layout of the community repository: manifests/r/reskeeper/reskeeper/
 # <version>/ with the version, installer and default-locale manifests.
-foreach(required VERSION SETUP MSI URL LICENSE OUTPUT MSIINFO)
+foreach(required VERSION MSI URL LICENSE OUTPUT MSIINFO)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "winget.cmake: define ${required}")
   endif()
@@ -14,9 +14,7 @@ set(id reskeeper.reskeeper)
 set(schema 1.12.0)
 set(header "# yaml-language-server: $schema=https://aka.ms/winget-manifest")
 
-file(SHA256 ${SETUP} setup_sha)
 file(SHA256 ${MSI} msi_sha)
-string(TOUPPER "${setup_sha}" setup_sha)
 string(TOUPPER "${msi_sha}" msi_sha)
 # The package's own product and upgrade codes, as Windows registers them.
 execute_process(COMMAND ${MSIINFO} export ${MSI} Property OUTPUT_VARIABLE properties
@@ -28,7 +26,6 @@ set(upgrade_code "${CMAKE_MATCH_1}")
 if(NOT status EQUAL 0 OR NOT product_code OR NOT upgrade_code)
   message(FATAL_ERROR "winget.cmake: no ProductCode and UpgradeCode in ${MSI}")
 endif()
-get_filename_component(setup_name ${SETUP} NAME)
 get_filename_component(msi_name ${MSI} NAME)
 
 file(REMOVE_RECURSE ${OUTPUT})
@@ -41,8 +38,9 @@ ManifestType: version
 ManifestVersion: ${schema}
 ")
 
-# Both install for every user and need an administrator; Windows 7 SP1 is the oldest they run
-# on. winget passes the silent switches; the setup's exit codes are its own.
+# The Windows Installer package, the one installer: for every user, with an administrator;
+# Windows 7 SP1 is the oldest it runs on. winget passes the silent switches, and knows Windows
+# Installer's exit codes.
 file(WRITE ${OUTPUT}/${id}.installer.yaml "${header}.installer.${schema}.schema.json
 
 PackageIdentifier: ${id}
@@ -50,21 +48,12 @@ PackageVersion: ${VERSION}
 MinimumOSVersion: 6.1.7601.0
 Scope: machine
 InstallModes:
+- interactive
 - silent
+- silentWithProgress
 UpgradeBehavior: install
 ElevationRequirement: elevatesSelf
 Installers:
-- Architecture: x64
-  InstallerType: nullsoft
-  InstallerUrl: ${URL}/${setup_name}
-  InstallerSha256: ${setup_sha}
-  InstallerSwitches:
-    Silent: /S
-    SilentWithProgress: /S
-  AppsAndFeaturesEntries:
-  - DisplayName: reskeeper
-    Publisher: reskeeper
-    DisplayVersion: ${VERSION}
 - Architecture: x64
   InstallerType: msi
   InstallerUrl: ${URL}/${msi_name}

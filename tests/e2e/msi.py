@@ -1,29 +1,59 @@
 #!/usr/bin/env python3
-"""The MSI in a fresh wine prefix, in both layouts: rights table, a planted shared folder or
-Pref.txt refused; an older version installed with each user's own file (nothing under
-%ProgramData%, the shortcut's session starter making the user's file), then given the shared
-file; an upgrade over it that the helper refuses (the older version stays installed and
-works), started through its shortcut, a major upgrade over it that keeps the layout, a repair
-that takes over a Pref.txt hard-linked elsewhere, the move back to files per user (the user's
-shared record kept), the uninstall; the files kept; the layout taken from the Property table,
-as a Group Policy transform sets it. HELPER is setuphelper.exe, which the package carries.
-    xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER    (77: not built yet)"""
+"""The Windows Installer package, the one installer for Windows, in a fresh wine prefix, beside
+an older version (0.9.0) built by the same script. Two flows, each a test of its own:
+
+  user    the per-user layout installed silently: its logon task registered from a definition
+          that holds every setting it must, whose action, started as the task starts it, starts
+          one keeper that records the user (the session starter makes the user's own file),
+          and a start through the Startup shortcut after it none; an unknown layout refused;
+          upgraded (layout and file kept); changed to the shared layout; repaired (the task
+          back); removed (the task gone, every Pref.txt kept); the layout a transform's
+          Property row sets.
+  shared  a planted shared folder or Pref.txt refused before anything is installed; the shared
+          layout installed and started through its shortcut; an upgrade refused over a planted
+          link before the older version is removed, which stays installed and working; an
+          upgrade while another program holds the shared folder, Data and Pref.txt for reading,
+          which goes through; changed to files per user (the user's shared record kept);
+          repaired; removed.
+
+Wine keeps no security descriptors and enforces no rights, and its one user is an
+administrator: what the rights are, and that a standard user's repair changes nothing, only
+Windows can show.
+    xdisplay.sh run msi.py MSI PROGRAM VERSION PREFIX MSI_SCRIPT HELPER FLOW  (77: not built)"""
 
 import os
 import re
+import time
+import xml.etree.ElementTree as ElementTree
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 
 import e2e
 from e2e import check, wait_until
-from product import EXITS
+from product import EXITS, FACTS
 from scenarios import SKIPPED, WineSession, group, windows_path
 
-# The program folder's; the helper makes and locks the shared folder, Data and Pref.txt.
-FOLDER = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-RIGHTS = {("ProgramFolder", "CreateFolder", FOLDER)}
+HERE = os.path.dirname(os.path.abspath(__file__))
+OLD = "0.9.0"
+SHARED = "C:\\ProgramData\\" + FACTS["FOLDER_NAME"]
+PROGRAMS = "C:\\Program Files\\" + FACTS["FOLDER_NAME"]
+INSTALLED = {FACTS[name] for name in ("KEEPER_PROGRAM", "SESSION_PROGRAM", "CTL_PROGRAM",
+                                      "SETTINGS_PROGRAM", "HELPER_PROGRAM", "TASK_DEFINITION")}
+TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+# What the logon task's definition must hold, element by element.
+DEFINITION = {"Triggers/LogonTrigger/Enabled": "true", "Principals/Principal/GroupId": "S-1-5-32-545",
+              "Principals/Principal/RunLevel": "LeastPrivilege",
+              "Settings/ExecutionTimeLimit": "PT0S", "Settings/DisallowStartIfOnBatteries": "false",
+              "Settings/StopIfGoingOnBatteries": "false",
+              "Settings/MultipleInstancesPolicy": "Parallel", "Settings/Priority": "5",
+              "Actions/Exec/Command": '"%%ProgramFiles%%\\%s\\%s"' % (FACTS["FOLDER_NAME"],
+                                                                     FACTS["SESSION_PROGRAM"]),
+              "Actions/Exec/WorkingDirectory": "%ProgramFiles%\\" + FACTS["FOLDER_NAME"]}
+# Elements it must not have: a user the trigger waits for, or the principal runs as, a delay.
+ABSENT = ["Triggers/LogonTrigger/UserId", "Triggers/LogonTrigger/Delay", "Principals/Principal/UserId"]
 
 
 def table(msi, name):
@@ -31,181 +61,331 @@ def table(msi, name):
     return [tuple(line.split("\t")) for line in out.stdout.splitlines()[3:]]
 
 
-def scenario(wine, msi, old_msi, program, helper, version, work):
-    unix = lambda path: os.path.join(wine.prefix, "drive_c", *path.rstrip("\\").split("\\")[1:])
-    exe = unix(r"C:\Program Files\reskeeper\reskeeper.exe")
-    shared = unix(r"C:\ProgramData\reskeeper")
-    prefs = os.path.join(shared, "Data", "Pref.txt")
-    read = lambda path: open(path, "rb").read() if os.path.isfile(path) else None
-    running = lambda: [pid for pid, line in wine.unix_processes() if "reskeeper.exe" in line]
-    query = lambda *key: wine.run("wine", "reg", "query", *key).stdout.decode(errors="replace")
-    product_code = dict(table(msi, "Property"))["ProductCode"]
+def read(path):
+    return open(path, "rb").read() if os.path.isfile(path) else None
 
-    def msiexec(*argv, refused=False):
-        log = os.path.join(work, "msiexec.log")
-        done = wine.run("wine", "msiexec", *argv, "/qn", "/l*v", windows_path(log))
+
+class Machine:
+    """One wine prefix with the package installed, upgraded and removed in it."""
+
+    def __init__(self, wine, work, msi, old_msi, program):
+        self.wine, self.work, self.msi, self.old_msi = wine, work, msi, old_msi
+        self.program = program
+        self.product_code = dict(table(msi, "Property"))["ProductCode"]
+        self.exe = self.unix(PROGRAMS + "\\" + FACTS["KEEPER_PROGRAM"])
+        self.prefs = self.unix(SHARED + "\\Data\\Pref.txt")
+        self.link = None  # the Startup shortcut, once the first install has told where
+
+    def unix(self, path):
+        return os.path.join(self.wine.prefix, "drive_c", *path.rstrip("\\").split("\\")[1:])
+
+    def msiexec(self, *argv, refused=False):
+        log = os.path.join(self.work, "msiexec.log")
+        done = self.wine.run("wine", "msiexec", *argv, "/qn", "/l*v", windows_path(log))
         text = open(log, errors="replace").read()
         check(bool(done.returncode) == refused, "msiexec %s: %d\n%s" % (
             argv, done.returncode, text[-3000:]))
+        if self.link is None:
+            folder = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", text, re.M)[1]
+            self.link = folder + FACTS["STARTUP_SHORTCUT"]
+            self.appdata = re.search(r"Property\(S\): AppDataFolder = (.+?)\s*$", text, re.M)[1]
+            self.own = self.unix(self.appdata + FACTS["FOLDER_NAME"] + "\\Data\\Pref.txt")
         return text
 
-    def layout(expected):
-        """The layout recorded, and the shortcut's program: DataFolder in the shared layout
-        alone."""
-        values = re.sub(r"\s+", " ", query(r"HKLM\Software\reskeeper"))
-        check(r"InstallLocation REG_SZ C:\Program Files\reskeeper " in values and
+    def query(self, *key):
+        return self.wine.run("wine", "reg", "query", *key).stdout.decode(errors="replace")
+
+    def versions(self):
+        """The DisplayVersion of each reskeeper entry in Apps & Features."""
+        apps = self.query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
+        entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", b, re.M))
+                   for b in apps.split("HKEY_")]
+        return [e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "reskeeper"]
+
+    def task(self):
+        """The logon task as wine's Task Scheduler stores it, or None."""
+        return read(self.unix("C:\\windows\\system32\\tasks\\" + FACTS["TASK_NAME"]))
+
+    def layout(self, expected, version):
+        """The version and layout installed: the registry values (DataFolder in the shared
+        layout alone), the programs, what the shortcut starts, and the logon task."""
+        values = re.sub(r"\s+", " ", self.query("HKLM\\" + FACTS["REGISTRY_KEY"]))
+        target = (read(self.unix(self.link)) or b"").replace(b"\0", b"")
+        check(self.versions() == [version] and
+              "InstallLocation REG_SZ %s " % PROGRAMS in values and
               "Layout REG_SZ %s " % expected in values and
-              (r"DataFolder REG_SZ C:\ProgramData\reskeeper " in values) == (expected == "shared")
-              and (b"reskeeper-session.exe" in read(unix(link)).replace(b"\0", b"")) == (
-                  expected == "user"), "installed %s: registered %s" % (expected, values))
+              ("DataFolder REG_SZ %s " % SHARED in values) == (expected == "shared") and
+              set(os.listdir(os.path.dirname(self.exe))) == INSTALLED and
+              FACTS["SESSION_PROGRAM"].encode() in target and self.task() is not None,
+              "%s %s installed: %s registered %s, programs %s, task %r" % (
+                  version, expected, self.versions(), values,
+                  os.path.exists(self.exe) and os.listdir(os.path.dirname(self.exe)),
+                  self.task()))
 
-    def start():
-        wine.start(wine.prefix, "start", link)
-        check(wait_until(running, 40), "the Startup shortcut started no reskeeper.exe")
+    def definition(self):
+        """The installed task definition: each element it must hold."""
+        path = self.unix(PROGRAMS + "\\" + FACTS["TASK_DEFINITION"])
+        root = ElementTree.fromstring(read(path).decode("utf-16"))
+        found = {name: (root.find(TASK + name.replace("/", "/" + TASK)).text or "").strip()
+                 for name in DEFINITION if root.find(TASK + name.replace("/", "/" + TASK))
+                 is not None}
+        there = [name for name in ABSENT if root.find(TASK + name.replace("/", "/" + TASK))
+                 is not None]
+        check(found == DEFINITION and not there, "the task definition holds %s and %s" % (
+            found, there))
+        return found
 
-    # What a user could have planted beforehand: the install fails (Windows says 1603, wine
-    # 1627) before anything is granted; the helper's own code says why.
-    outside = os.path.join(work, "outside")
+    def start_as_task(self):
+        """A logon through the task: its action, as the task runs it."""
+        found = self.definition()
+        expand = lambda text: text.replace("%ProgramFiles%", "C:\\Program Files").strip('"')
+        self.wine.start(self.unix(expand(found["Actions/Exec/WorkingDirectory"])),
+                        expand(found["Actions/Exec/Command"]))
+        check(wait_until(self.running, 40), "the task's action started no keeper")
+
+    def running(self):
+        return [pid for pid, line in self.wine.unix_processes()
+                if FACTS["KEEPER_PROGRAM"] in line]
+
+    def start(self):
+        """A logon: the Startup shortcut starts a keeper."""
+        self.wine.start(self.wine.prefix, "start", self.link)
+        check(wait_until(self.running, 40), "the Startup shortcut started no keeper")
+
+    def start_again(self):
+        """The second start of a logon, through the shortcut once the task has started a keeper:
+        the session starter ends, and has started no second keeper."""
+        starting = self.wine.start(self.wine.prefix, "start", "/wait", self.link)
+        starting.wait(60)
+        self.wine.processes.remove(starting)
+        time.sleep(1)
+        check(len(self.running()) == 1, "keepers running: %s" % self.running())
+
+    def logoff(self):
+        for pid in self.running():
+            os.kill(pid, signal.SIGKILL)
+        check(wait_until(lambda: not self.running(), 30), "a keeper did not end")
+
+    def hold(self, *paths):
+        """Another user's program, holding each Windows path for reading and sharing only
+        reading, until it is killed."""
+        log = os.path.join(self.work, "holder.log")
+        holder = self.wine.start(self.wine.prefix, self.tool("holder"), "600", *paths, log=log)
+        check(wait_until(lambda: b"held" in (read(log) or b"") or holder.poll() is not None, 60)
+              and holder.poll() is None, "could not hold %s: %r" % (paths, read(log)))
+        return holder
+
+    def tool(self, name):
+        compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or "x86_64-w64-mingw32-gcc"
+        path = os.path.join(self.work, name + ".exe")
+        if not os.path.exists(path):
+            built = subprocess.run([compiler, "-O2", "-static", "-o", path,
+                                    os.path.join(HERE, name + ".c")], capture_output=True,
+                                   text=True)
+            check(built.returncode == 0, "could not build %s:\n%s" % (name, built.stderr))
+        return windows_path(path)
+
+
+def user_flow(m, version, helper):
+    e2e.set_mode(1280, 1024)
+    m.msiexec("/i", windows_path(m.old_msi))
+    m.layout("user", OLD)
+    user = m.wine.user_name()
+    check(not os.path.exists(m.unix(SHARED)), "the per-user layout made %s" % SHARED)
+    m.start_as_task()
+    check(wait_until(lambda: read(m.own) == group(user, 1280, 1024), 40),
+          "%s holds %r, not %s's group" % (m.own, read(m.own), user))
+    m.start_again()
+
+    m.msiexec("/i", windows_path(m.msi), "LAYOUT=other", refused=True)
+    m.layout("user", OLD)
+    m.msiexec("/i", windows_path(m.msi))
+    check(not m.running() and read(m.exe) == read(m.program), "upgraded: %s running" % m.running())
+    m.layout("user", version)
+    check(read(m.own) == group(user, 1280, 1024), "the upgrade changed %r" % read(m.own))
+
+    m.msiexec("/i", windows_path(m.msi), "LAYOUT=shared")
+    m.layout("shared", version)
+    check(read(m.prefs) == b"", "the shared Pref.txt holds %r" % read(m.prefs))
+    m.logoff()
+    m.start()
+    check(wait_until(lambda: read(m.prefs) == group(user, 1280, 1024), 40),
+          "the shared Pref.txt holds %r" % read(m.prefs))
+    # A repair (/fa on Windows; wine's msiexec has no /f and repairs through the properties)
+    # puts back a program and the task.
+    os.remove(m.unix(PROGRAMS + "\\" + FACTS["HELPER_PROGRAM"]))
+    m.wine.run("wine", "schtasks", "/Delete", "/TN", FACTS["TASK_NAME"], "/F")
+    check(m.task() is None, "schtasks /Delete left the task")
+    m.msiexec("/i", windows_path(m.msi), "REINSTALL=ALL", "REINSTALLMODE=omus")
+    m.layout("shared", version)
+
+    m.msiexec("/x", m.product_code)
+    left = m.running() + [p for p in (m.exe, m.unix(m.link)) if os.path.exists(p)] + [
+        "the key"] * (not m.wine.run("wine", "reg", "query", "HKLM\\" + FACTS["REGISTRY_KEY"]
+                                     ).returncode) + ["the task"] * (m.task() is not None)
+    check(not left and read(m.prefs) == group(user, 1280, 1024) and
+          read(m.own) == group(user, 1280, 1024),
+          "removed: %s left, Pref.txt: %r, own: %r" % (left, read(m.prefs), read(m.own)))
+
+    # Group Policy gives no command line: the layout a transform sets in the Property table
+    # (here the package's own table changed alike) is taken.
+    transformed = os.path.join(m.work, "transformed.msi")
+    shutil.copy(m.msi, transformed)
+    built = subprocess.run(["msibuild", transformed, "-q", "INSERT INTO `Property` (`Property`, "
+                            "`Value`) VALUES ('LAYOUT', 'shared')"], capture_output=True)
+    check(built.returncode == 0, "could not set LAYOUT in a copy of the package")
+    m.msiexec("/i", windows_path(transformed))
+    m.layout("shared", version)
+    m.msiexec("/x", m.product_code)
+
+
+def shared_flow(m, version, helper):
+    # What a user could have planted beforehand: the install fails before anything is made or
+    # granted; the helper's own code says why.
+    outside = os.path.join(m.work, "outside")
     os.makedirs(os.path.join(outside, "Data"))
     open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
+    shared = m.unix(SHARED)
+
+    def unplant():
+        for path in (shared, os.path.dirname(m.prefs), m.prefs):
+            if os.path.islink(path):
+                os.remove(path)
+        if os.path.isfile(m.prefs) and os.stat(m.prefs).st_nlink > 1:
+            os.remove(m.prefs)
+
     planted = [("the shared folder linked elsewhere", EXITS["REFUSED_LINK"],
                 lambda: os.symlink(outside, shared)),
                ("Pref.txt a hard link to another file", EXITS["REFUSED_HARD_LINKS"],
-                lambda: (os.makedirs(os.path.dirname(prefs)),
-                         os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)))]
+                lambda: (os.makedirs(os.path.dirname(m.prefs)),
+                         os.link(os.path.join(outside, "Data", "Pref.txt"), m.prefs)))]
     for name, refused, plant in planted:
         plant()
-        code = wine.run("wine", "msiexec", "/i", windows_path(old_msi), "LAYOUT=shared",
-                        "/qn").returncode
-        said = wine.run("wine", windows_path(helper), "shared", r"C:\ProgramData\reskeeper")
-        check(code and said.returncode == refused and os.listdir(outside) == ["Data"] and
-              os.listdir(os.path.join(outside, "Data")) == ["Pref.txt"] and
-              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file" and
-              not os.path.exists(exe), "%s: msiexec exit %d, helper %d %r" % (
-                  name, code, said.returncode, said.stdout.decode("utf-16-le", "replace")))
-        os.remove(shared) if os.path.islink(shared) else shutil.rmtree(shared)
+        m.msiexec("/i", windows_path(m.old_msi), "LAYOUT=shared", refused=True)
+        said = m.wine.run("wine", windows_path(helper), "shared", SHARED)
+        check(said.returncode == refused and not os.path.exists(m.exe) and
+              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file",
+              "%s: helper %d %r" % (name, said.returncode,
+                                    said.stdout.decode("utf-16-le", "replace")))
+        unplant()
+        shutil.rmtree(shared, ignore_errors=True)
 
-    # Each user's own file, the default: nothing under %ProgramData%; the shortcut's session
-    # starter makes the user's file, where the keeper records the user. With ALLUSERS=1 Windows
-    # puts StartupFolder in the all-users Start menu; wine keeps its user's: the shortcut is
-    # where the package's StartupFolder is.
     e2e.set_mode(1280, 1024)
-    log = msiexec("/i", windows_path(old_msi))
-    link = re.search(r"Property\(S\): StartupFolder = (.+?)\s*$", log, re.M)[1] + "reskeeper.lnk"
-    user = wine.user_name()
-    appdata = re.search(r"Property\(S\): AppDataFolder = (.+?)\s*$", log, re.M)[1]
-    own_folder = unix(appdata + "reskeeper")
-    own = os.path.join(own_folder, "Data", "Pref.txt")
-    layout("user")
-    check(not os.path.exists(shared), "the per-user install made C:\\ProgramData\\reskeeper")
-    start()
-    check(wait_until(lambda: read(own) == group(user, 1280, 1024), 40),
-          "%s holds %r, not %s's group" % (own, read(own), user))
-
-    # The installed version given the other layout: the shared file.
-    msiexec("/i", windows_path(old_msi), "LAYOUT=shared")
-    layout("shared")
-    check(read(prefs) == b"", "Pref.txt holds %r" % read(prefs))
-    old_program = read(exe)
-    # An upgrade that the helper refuses (Pref.txt hard-linked to a file of someone else's) is
-    # refused before the installed version is removed: it stays, and works once that is mended.
-    os.remove(prefs)
-    os.link(os.path.join(outside, "Data", "Pref.txt"), prefs)
-    msiexec("/i", windows_path(msi), refused=True)
-    check(read(exe) == old_program and os.path.exists(unix(link)) and
-          "DisplayVersion REG_SZ 0.9.0" in re.sub(r"\s+", " ", query(
-              r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")),
-          "a refused upgrade left %s" % os.listdir(os.path.dirname(exe)))
-    layout("shared")
-    os.remove(prefs)
-    open(prefs, "wb").close()
-    start()
-    check(wait_until(lambda: read(prefs) == group(user, 1280, 1024), 40),
-          "Pref.txt holds %r, not %s's group" % (read(prefs), user))
+    m.msiexec("/i", windows_path(m.old_msi), "LAYOUT=shared")
+    m.layout("shared", OLD)
+    user = m.wine.user_name()
+    check(read(m.prefs) == b"", "Pref.txt holds %r" % read(m.prefs))
+    m.start()
+    check(wait_until(lambda: read(m.prefs) == group(user, 1280, 1024), 40),
+          "Pref.txt holds %r, not %s's group" % (read(m.prefs), user))
     edited = group(user, 1024, 768) + b"; edited by hand\r\n"
     for _ in range(5):  # made again when a pass writes over it what it read before
-        open(prefs, "wb").write(edited)
-        if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(prefs) == edited:
+        open(m.prefs, "wb").write(edited)
+        if wait_until(lambda: e2e.screen_mode() == (1024, 768), 10) and read(m.prefs) == edited:
             break
 
-    # The upgrade keeps the installed layout.
-    msiexec("/i", windows_path(msi))
-    check(read(exe) == read(program) and not running() and read(prefs) == edited, "upgraded: "
-          "%s running, Pref.txt holds %r" % (running(), read(prefs)))
-    layout("shared")
-    apps = query(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
-    entries = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\s*$", b, re.M))
-               for b in apps.split("HKEY_")]
-    versions = [e.get("DisplayVersion") for e in entries if e.get("DisplayName") == "reskeeper"]
-    check(versions == [version], "Apps & Features lists %s" % versions)
+    # An upgrade refused over a link planted since (the older version's rights let no user
+    # plant one; an administrator's mistake, say) fails before the older version is removed: it
+    # stays installed, the file and the link's target untouched, and its keeper starts and
+    # keeps the file again once the link is gone. Windows rolls the failed install back; wine's
+    # msiexec instead removes the failed install's components, which the older version shares,
+    # with the registry values the layout is read from, so here a repair of the older version
+    # puts them back.
+    data = os.path.dirname(m.prefs)
+    linked = os.path.join(outside, "linked.txt")
+    for name, plant, undo in [
+            ("Pref.txt a hard link", lambda: os.link(m.prefs, linked), lambda: os.remove(linked)),
+            ("Data a link", lambda: (os.rename(data, data + ".real"),
+                                     os.symlink(data + ".real", data)),
+             lambda: (os.remove(data), os.rename(data + ".real", data)))]:
+        plant()
+        m.msiexec("/i", windows_path(m.msi), refused=True)
+        undo()
+        check(m.versions() == [OLD] and read(m.prefs) == edited and
+              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file",
+              "%s: the refused upgrade left %s, Pref.txt %r" % (name, m.versions(),
+                                                               read(m.prefs)))
+        if not os.path.exists(m.exe):
+            m.msiexec("/i", windows_path(m.old_msi), "REINSTALL=ALL", "REINSTALLMODE=omus",
+                      "LAYOUT=shared")
+        m.layout("shared", OLD)
+        m.start()
+        e2e.set_mode(1280, 1024)
+        check(wait_until(lambda: e2e.screen_mode() == (1024, 768), 40) and
+              read(m.prefs) == edited, "%s: the older keeper does not work: %r" % (
+                  name, read(m.prefs)))
 
-    # Linked elsewhere under an earlier version's rights: a repair takes it over, every byte kept.
-    linked = os.path.join(work, "linked.txt")
-    os.link(prefs, linked)
-    # (a repair, /fa on Windows: wine's msiexec has no /f, and repairs through the properties)
-    msiexec("/i", windows_path(msi), "REINSTALL=ALL", "REINSTALLMODE=omus")
-    check(read(prefs) == edited and os.stat(prefs).st_nlink == 1 and read(linked) == edited,
-          "repaired: Pref.txt holds %r, %d links" % (read(prefs), os.stat(prefs).st_nlink))
+    # Another user's program holding the shared folder, Data and Pref.txt for reading cannot
+    # keep the package from relying on them: it asks no access that a share mode governs.
+    holder = m.hold(SHARED, SHARED + "\\Data", SHARED + "\\Data\\Pref.txt")
+    m.msiexec("/i", windows_path(m.msi))
+    holder.kill()
+    m.layout("shared", version)
+    check(read(m.exe) == read(m.program) and read(m.prefs) == edited,
+          "upgraded: Pref.txt holds %r" % read(m.prefs))
 
     # Back to files per user, for a user who has none yet: the new file starts with the user's
     # record from the shared file, which stays.
     e2e.set_mode(1280, 1024)
-    msiexec("/i", windows_path(msi), "LAYOUT=user")
-    layout("user")
-    shutil.rmtree(own_folder)
-    start()
-    check(wait_until(lambda: read(own) == group(user, 1024, 768), 40) and read(prefs) == edited,
-          "moved to files per user: the user's own %r, the shared %r" % (read(own), read(prefs)))
-
-    msiexec("/x", product_code)
-    left = running() + [p for p in (exe, unix(link)) if os.path.exists(p)] + [
-        "the key"] * (not wine.run("wine", "reg", "query", r"HKLM\Software\reskeeper").returncode)
-    check(not left and read(prefs) == edited and read(own) == group(user, 1024, 768),
-          "uninstalled: %s left, Pref.txt: %r" % (left, read(prefs)))
-
-    # Group Policy gives no command line: the layout a transform sets in the Property table (an
-    # administrator's transform; here the package's own table changed alike) is taken.
-    transformed = os.path.join(work, "transformed.msi")
-    shutil.copy(msi, transformed)
-    built = subprocess.run(["msibuild", transformed, "-q", "INSERT INTO `Property` (`Property`, "
-                            "`Value`) VALUES ('LAYOUT', 'shared')"], capture_output=True)
-    check(built.returncode == 0, "could not set LAYOUT in a copy of the package")
-    msiexec("/i", windows_path(transformed))
-    layout("shared")
-    msiexec("/x", product_code)
+    m.msiexec("/i", windows_path(m.msi), "LAYOUT=user")
+    m.layout("user", version)
+    shutil.rmtree(os.path.dirname(os.path.dirname(m.own)), ignore_errors=True)
+    m.logoff()
+    m.start()
+    check(wait_until(lambda: read(m.own) == group(user, 1024, 768), 40) and
+          read(m.prefs) == edited,
+          "moved to files per user: the user's own %r, the shared %r" % (read(m.own),
+                                                                         read(m.prefs)))
+    m.msiexec("/i", windows_path(m.msi), "REINSTALL=ALL", "REINSTALLMODE=omus")
+    m.layout("user", version)
+    m.msiexec("/x", m.product_code)
+    check(not os.path.exists(m.exe) and m.task() is None and read(m.prefs) == edited and
+          read(m.own) == group(user, 1024, 768), "removed: Pref.txt %r" % read(m.prefs))
 
 
-def main(msi, program, version, prefix, script, helper):
+def older_package(work, program, script, helper):
+    """The package of version 0.9.0, its keeper's version resource saying so (Windows Installer
+    replaces a file only by a newer version)."""
+    data = open(program, "rb").read()
+    fixed = data.find(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO
+    os.makedirs(os.path.join(work, "old"))
+    old_program = os.path.join(work, "old", FACTS["KEEPER_PROGRAM"])
+    with open(old_program, "wb") as f:
+        f.write(data[:fixed + 8] + struct.pack("<4I", 9, 0, 9, 0) + data[fixed + 24:])
+    old_msi = os.path.join(work, "reskeeper-%s.msi" % OLD)
+    beside = os.path.dirname(os.path.abspath(program))
+    built = subprocess.run(["cmake", "-DVERSION=" + OLD, "-DOUTPUT=" + old_msi, "-DPROGRAM=" +
+                            old_program, "-DSESSION=" + os.path.join(
+                                beside, FACTS["SESSION_PROGRAM"]), "-DHELPER=" + helper,
+                            "-DCTL=" + os.path.join(beside, FACTS["CTL_PROGRAM"]),
+                            "-DSETTINGS=" + os.path.join(beside, FACTS["SETTINGS_PROGRAM"]),
+                            "-DWORK=" + work + "/build", "-P", script], capture_output=True,
+                           text=True)
+    check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
+    return old_msi
+
+
+def main(msi, program, version, prefix, script, helper, flow):
     if not all(os.path.isfile(path) for path in (msi, program, helper)):
         print("SKIPPED: %s, %s or %s is not built yet" % (msi, program, helper))
         return SKIPPED
     rights = {row[1:4] for row in table(msi, "MsiLockPermissionsEx")}
-    check(rights == RIGHTS, "the package's rights: %s" % rights)
+    files = {row[2].split("|")[-1] for row in table(msi, "File")}
+    check(rights == {("ProgramFolder", "CreateFolder", FACTS["FOLDER_RIGHTS"])} and
+          files == INSTALLED, "the package's rights %s and files %s" % (rights, files))
     work = os.path.dirname(os.path.abspath(prefix))
     shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(os.path.join(work, "old"))
-    # An older version whose program says 0.9.0.0 (VS_FIXEDFILEINFO): Windows Installer
-    # replaces a file only by a newer version.
-    data = open(program, "rb").read()
-    fixed = data.find(b"\xbd\x04\xef\xfe")
-    old_program = os.path.join(work, "old", "reskeeper.exe")
-    with open(old_program, "wb") as f:
-        f.write(data[:fixed + 8] + struct.pack("<4I", 9, 0, 9, 0) + data[fixed + 24:])
-    old_msi = os.path.join(work, "reskeeper-0.9.0.msi")
-    session = os.path.join(os.path.dirname(os.path.abspath(program)), "reskeeper-session.exe")
-    built = subprocess.run(["cmake", "-DVERSION=0.9.0", "-DOUTPUT=" + old_msi, "-DPROGRAM=" +
-                            old_program, "-DSESSION=" + session, "-DHELPER=" + helper,
-                            "-DWORK=" + work + "/build", "-P", script], capture_output=True,
-                           text=True)
-    check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
+    os.makedirs(work)
+    old_msi = older_package(work, program, script, os.path.abspath(helper))
     wine = WineSession(os.path.abspath(prefix))
     try:
         wine.prepare()
-        scenario(wine, os.path.abspath(msi), old_msi, program, os.path.abspath(helper), version,
-                 work)
+        machine = Machine(wine, work, os.path.abspath(msi), old_msi, program)
+        {"user": user_flow, "shared": shared_flow}[flow](machine, version,
+                                                         os.path.abspath(helper))
     finally:
         wine.stop()
-    print("PASS msi")
+    print("PASS msi %s" % flow)
     return 0
 
 

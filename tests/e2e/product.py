@@ -1,4 +1,4 @@
-"""The product's facts (program names, registry key and values, layouts, the setup's exit codes)
+"""The product's facts (program names, registry key and values, layouts, the helper's exit codes)
 as the build wrote them from packaging/product.cmake into generated/product.json: the file that
 RESKEEPER_PRODUCT_FACTS names (CMake sets it for the tests), else the dev preset's."""
 
@@ -11,4 +11,4 @@ PATH = os.environ.get("RESKEEPER_PRODUCT_FACTS") or os.path.join(
 
 with open(PATH) as f:
     FACTS = json.load(f)
-EXITS = FACTS["SETUP_EXITS"]
+EXITS = FACTS["HELPER_EXITS"]

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The winget manifests: required fields and schema line, one package and version, installers
-that are the built files (SHA-256, product code, silent switches, machine scope).
+"""The winget manifests: required fields and schema line, one package and version, and one
+installer, the built Windows Installer package (SHA-256, product code, silent switch, machine
+scope).
     winget.py MANIFEST_FOLDER BUILD_FOLDER VERSION    (77: not written yet)"""
 
 import hashlib
@@ -15,7 +16,7 @@ BASE = {"PackageIdentifier", "PackageVersion", "ManifestType", "ManifestVersion"
 REQUIRED = {"version": BASE | {"DefaultLocale"}, "installer": BASE | {"Installers"},
             "defaultLocale": BASE | {"PackageLocale", "Publisher", "PackageName", "License",
                                      "ShortDescription"}}
-SILENT = {"nullsoft": "/S", "msi": "/qn"}
+SILENT = {"msi": "/qn"}
 
 
 def main(folder, build, version):
@@ -46,7 +47,7 @@ def main(folder, build, version):
                 SILENT[kind] or entry.get("ProductCode", "") not in code):
             problems.append("%s: %s" % (kind, entry))
     if manifests.keys() != REQUIRED.keys() or installers.get("Scope") != "machine" or sorted(
-            e["InstallerType"] for e in installers.get("Installers", [])) != ["msi", "nullsoft"]:
+            e["InstallerType"] for e in installers.get("Installers", [])) != ["msi"]:
         problems.append("manifests %s, installers %s" % (sorted(manifests), installers))
     print("\n".join(problems) or "PASS winget")
     return 1 if problems else 0

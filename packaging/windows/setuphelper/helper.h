@@ -1,113 +1,77 @@
-/* What the parts of the installers' helper (setuphelper.exe) share: its exit codes, its words
- * to the administrator, the accounts it trusts, the rights it gives, and the paths it holds
- * while it examines and locks them. */
-#ifndef RESKEEPER_SETUPHELPER_HELPER_H
-#define RESKEEPER_SETUPHELPER_HELPER_H
+// What the parts of the package's helper (setuphelper.exe) share: its exit codes, its words to
+// the administrator, and the folders and files it opens, each by itself, to examine and to make.
+#pragma once
 
 #include <windows.h>
 
 #include "product_facts.h"
 
-/* Exit codes of the examining verbs; the refusals are the setup's own (the README's table). */
-enum {
-  SAFE = 0,
-  ABSENT = 1, /* nothing at the path; no verb exits with it */
-  UNKNOWN = RESKEEPER_HELPER_UNKNOWN,
-  REPARSE = RESKEEPER_EXIT_REFUSED_LINK,
+namespace helper {
+
+// The exit codes (product_facts.h; the README lists them).
+enum Result : int {
+  OK = RESKEEPER_EXIT_OK,
+  FAILED = RESKEEPER_EXIT_FAILED,  // could not be examined or made
+  LINK = RESKEEPER_EXIT_REFUSED_LINK,
   OWNER = RESKEEPER_EXIT_REFUSED_OWNER,
-  LINKS = RESKEEPER_EXIT_REFUSED_HARD_LINKS,
-  FOREIGN = RESKEEPER_EXIT_REFUSED_FOREIGN,
+  HARD_LINKS = RESKEEPER_EXIT_REFUSED_HARD_LINKS,
   KIND = RESKEEPER_EXIT_REFUSED_KIND,
-  MOVABLE = RESKEEPER_EXIT_REFUSED_MOVABLE,
+  CHANGEABLE = RESKEEPER_EXIT_REFUSED_CHANGEABLE,
   HELD = RESKEEPER_EXIT_REFUSED_HELD,
+  OWN_FOLDER = RESKEEPER_EXIT_REFUSED_OWN_FOLDER,
 };
 
-/* The longest path the helper holds, its zero included: what it cannot hold whole it refuses
- * (UNKNOWN), never takes for absent or safe. */
-#define PATH_CAPACITY 1024
+// The longest path the helper holds, its zero included; a longer one is refused (FAILED).
+inline constexpr DWORD PATH_CAPACITY = 1024;
 
-/* The rights the installers give (product_facts.h says what each means). */
-#define FOLDER_RIGHTS RESKEEPER_FOLDER_RIGHTS_W
-#define FILE_RIGHTS RESKEEPER_FILE_RIGHTS_W
-#define INHERITED_FOLDER_RIGHTS RESKEEPER_INHERITED_FOLDER_RIGHTS_W
-#define INHERITED_FILE_RIGHTS RESKEEPER_INHERITED_FILE_RIGHTS_W
-#define EARLIER_USERS_FILE_ACCESS RESKEEPER_EARLIER_USERS_FILE_ACCESS
+// Writes "PATH: TEXT" as a line for the administrator to standard output (UTF-16), which the
+// Windows Installer log shows.
+void say(const wchar_t* path, const wchar_t* text) noexcept;
 
-/* The account this helper runs as; NULL when it could not be told. */
-extern PSID self;
+// A folder or file opened itself (never what it points to), for as long as it lives.
+struct Held {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool made = false;  // made by this open, with its final rights
+  wchar_t path[PATH_CAPACITY] = L"";
+  Held() = default;
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  ~Held();
+};
 
-/* The user of a process token; freed by the caller with LocalFree (desktop.c). */
-PSID tokenUser(HANDLE process);
+// What is wanted at a path: a folder or a file, and whether it is made with `rights` (SDDL)
+// when nothing is there. Only access that no one else's open can refuse is asked for: reading
+// the object's rights and attributes, and changing its rights.
+struct Wanted {
+  bool folder;
+  const wchar_t* rights;  // made with these when missing; nullptr: never made
+};
 
-/* Writes "PATH: TEXT" as a line for the administrator to standard output (UTF-16). */
-void say(const wchar_t* text, const wchar_t* path);
+// Opens `path` (a full path below a local drive's root), made as `wanted` says when nothing is
+// there, and makes sure it is reached by that very path, through no link or junction. OK, or
+// FAILED with nothing there (held->handle invalid), or the refusal said on stdout.
+Result holdPath(const wchar_t* path, Wanted wanted, Held* held) noexcept;
+// The same for `name` in the folder held in `parent`, opened through that handle.
+Result holdChild(const Held& parent, const wchar_t* name, Wanted wanted, Held* held) noexcept;
 
-/* Administrators, SYSTEM, TrustedInstaller (for system folders), or the account running this
- * elevated installer (files it made unelevated are its own under some configurations). */
-BOOL trusted(PSID sid);
+// Whether nothing was there to open (and nothing was made).
+inline bool absent(const Held& held) noexcept {
+  return held.handle == INVALID_HANDLE_VALUE;
+}
 
-/* ---- Held paths (hold.c) ---- */
+// What is held, as `wanted` says it should be and the account this helper runs as may rely on
+// it: not a link, of the kind wanted, a file with no other name, owned by a trusted account and
+// with rights that let no one else make the changes `changes` (platform/trust.h). OK, or the
+// refusal said on stdout. What the helper made itself is its own.
+Result examine(const Held& held, Wanted wanted, DWORD changes) noexcept;
 
-/* LOOK examines and changes nothing; others may go on using what is looked at. LOCK holds each
- * object so that no one else may delete, rename or (a file) write it meanwhile, and fails while
- * someone else holds it so (HELD): opened with DELETE, sharing reading and, for a folder,
- * writing. A folder is opened to list what it holds in either mode. */
-typedef enum { LOOK, LOCK } Mode;
-typedef struct {
-  HANDLE handle;
-  BOOL folder;
-  BOOL made; /* made by this open */
-  wchar_t path[PATH_CAPACITY];
-} Held;
+// Whether the held object's rights are the SDDL `rights`' (its DACL's entries, in order).
+bool hasRights(const Held& held, const wchar_t* rights) noexcept;
+// Gives the held object the DACL of the SDDL `rights`; FAILED (said) when it cannot.
+Result setRights(const Held& held, const wchar_t* rights) noexcept;
 
-/* Opens PATH (a full path below a local drive's root) itself, never what it points to, and
- * makes sure it is not reached through a link or junction either (its final path is PATH):
- * SAFE, ABSENT, HELD, REPARSE or UNKNOWN, said on stdout. `folder` says what is expected
- * there, which decides the access asked for; with `make`, a folder or an empty file is made
- * there with its final rights (FOLDER_RIGHTS, FILE_RIGHTS) when nothing is, held from the
- * moment it exists. */
-int holdPath(const wchar_t* path, Mode mode, BOOL folder, BOOL make, Held* held);
-/* Opens NAME in the folder held in PARENT, through that handle, never what it points to; as
- * holdPath() otherwise. */
-int holdChild(const Held* parent, const wchar_t* name, Mode mode, BOOL folder, BOOL make,
-              Held* held);
-/* Closes what `held` holds (if anything). */
-void letGo(Held* held);
-/* Deletes what `held` holds when it is let go (it must be held with DELETE). */
-BOOL deleteWhenLetGo(Held* held);
+// The verbs (shared.cpp).
+Result prepareShared(const wchar_t* folder) noexcept;
+Result closeShared(const wchar_t* folder) noexcept;
 
-/* What `held` is: SAFE, or REPARSE (a link or junction itself), OWNER (not a trusted
- * account's), KIND (a folder where `folder` says a file, or the other way round), LINKS (a file
- * with further hard links), MOVABLE (its rights give someone untrusted one of
- * `othersMayNot`, when not 0); said on stdout, but for LINKS, which the caller says. */
-int examine(const Held* held, BOOL folder, DWORD othersMayNot);
-/* Whether the file held has the owner and rights only an installer gives: a trusted owner, and
- * rights for trusted accounts and for Users (at most EARLIER_USERS_FILE_ACCESS) alone. */
-BOOL installersOwn(const Held* held);
-/* Gives the object held its owner, group and rights (SDDL), on that very object, passing
- * nothing on to what it holds; UNKNOWN when it cannot. */
-int setRights(const Held* held, const wchar_t* rights);
-/* Clears the read-only attribute of the file held (LOCK). */
-int clearReadOnly(const Held* held);
-/* What the folder held holds, depth first, each object held in turn (in `mode`) and examined
- * as examine() does, and when locking given the rights it would inherit from a locked folder.
- * `only` (when not NULL) lists the file names the folder may hold at its top level, nothing
- * else; `skip` (when not NULL) is left out at the top level, for the caller to deal with. */
-int walk(const Held* folder, Mode mode, const wchar_t* const* only, const wchar_t* skip);
-/* Copies everything the file in `from` holds into the file in `to`, and makes it last. */
-BOOL copyBytes(const Held* from, const Held* to);
-/* Gives the file held in `file` the name NAME in the folder held in `folder`, replacing a file
- * of that name, which must not be open (retried a moment while it is); false otherwise. */
-BOOL renameInto(const Held* file, const Held* folder, const wchar_t* name);
-
-/* ---- The verbs ---- */
-
-int checkVerb(int count, wchar_t** arguments);   /* folders.c */
-int programVerb(int count, wchar_t** arguments); /* folders.c */
-int sharedVerb(int count, wchar_t** arguments);  /* folders.c */
-int endVerb(int count, wchar_t** arguments);     /* desktop.c */
-int sameUserVerb(int count, wchar_t** arguments);
-int startVerb(int count, wchar_t** arguments);
-int uninstall(int count, wchar_t** arguments); /* uninstall.c */
-
-#endif
+}  // namespace helper
