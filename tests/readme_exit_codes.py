@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The README's tables of exit codes list exactly the codes the build knows, each once: the
-setup's (packaging/product.cmake) and, given reskeeperctl, its exit statuses (as its --help
-lists them).
+package's helper's (packaging/product.cmake) and, given reskeeperctl, its exit statuses (as its
+--help lists them).
 
     readme_exit_codes.py README PRODUCT_JSON [RESKEEPERCTL]"""
 
@@ -49,8 +49,9 @@ def ctl_statuses(ctl):
 
 
 def main(readme, facts, ctl=None):
-    problems = compare("exit codes of the setup", json.load(open(facts))["SETUP_EXITS"],
-                       table_codes(readme, "**Exit codes**"))
+    problems = compare("exit codes of the package's helper",
+                       json.load(open(facts))["HELPER_EXITS"],
+                       table_codes(readme, "| helper's code |"))
     if ctl:
         problems += compare("exit statuses of reskeeperctl", ctl_statuses(ctl),
                             table_codes(readme, "| status | meaning |"))

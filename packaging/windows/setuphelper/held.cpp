@@ -137,6 +137,13 @@ void say(const wchar_t* path, const wchar_t* text) noexcept {
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(length * sizeof(wchar_t)),
               &written, nullptr);
+  // Windows Installer keeps no program's output: the Application event log keeps the line.
+  const HANDLE log = ::RegisterEventSourceW(nullptr, L"reskeeper");
+  if (log != nullptr) {
+    const wchar_t* strings[] = {line};
+    ::ReportEventW(log, EVENTLOG_WARNING_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    ::DeregisterEventSource(log);
+  }
 }
 
 Held::~Held() {

@@ -24,8 +24,8 @@ enum Result : int {
 // The longest path the helper holds, its zero included; a longer one is refused (FAILED).
 inline constexpr DWORD PATH_CAPACITY = 1024;
 
-// Writes "PATH: TEXT" as a line for the administrator to standard output (UTF-16), which the
-// Windows Installer log shows.
+// Writes "PATH: TEXT" as a line for the administrator to standard output (UTF-16) and, as a
+// warning of the source "reskeeper", to the Application event log.
 void say(const wchar_t* path, const wchar_t* text) noexcept;
 
 // A folder or file opened itself (never what it points to), for as long as it lives.

@@ -2,7 +2,7 @@
 // package as SYSTEM for the shared layout's folder, which the package's tables cannot make
 // safely: a folder that users may add to (%ProgramData%) is where another user could have
 // placed something first. A line for the administrator, naming the path at fault, goes to
-// stdout (UTF-16), which the installer's log shows.
+// stdout (UTF-16) and to the Application event log; the installer's log shows the exit code.
 //
 //   setuphelper shared FOLDER   makes FOLDER, FOLDER\Data and FOLDER\Data\Pref.txt (empty) with
 //                               the package's rights where missing, and relies on what is
