@@ -50,7 +50,7 @@ set(RESKEEPER_FILE_RIGHTS "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x12008b;;;B
 set(RESKEEPER_CLOSED_FILE_RIGHTS "O:BAG:SYD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120089;;;BU)")
 
 # The exit codes of the package's helper, each as NAME CODE, which the Windows Installer log
-# shows for a failed install; the README's table lists exactly these.
+# shows for a failed install; docs/windows.md's table lists exactly these.
 set(RESKEEPER_HELPER_EXITS
   OK 0
   FAILED 3

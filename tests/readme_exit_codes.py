@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""The README's tables of exit codes list exactly the codes the build knows, each once: the
-package's helper's (packaging/product.cmake) and, given reskeeperctl, its exit statuses (as its
---help lists them).
+"""The documentation's tables of exit codes list exactly the codes the build knows, each once:
+the package's helper's (packaging/product.cmake) in docs/windows.md and, given reskeeperctl, its
+exit statuses (as its --help lists them) in docs/using.md.
 
-    readme_exit_codes.py README PRODUCT_JSON [RESKEEPERCTL]"""
+    readme_exit_codes.py DOCS_FOLDER PRODUCT_JSON [RESKEEPERCTL]"""
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -26,7 +27,7 @@ def table_codes(readme, heading):
 
 
 def compare(what, known, listed):
-    """The problems of `listed` (codes in the README's order) against `known` ({name: code})."""
+    """The problems of `listed` (codes in the documentation's order) against `known` ({name: code})."""
     problems = ["%d is listed %d times" % (code, listed.count(code))
                 for code in sorted(set(listed)) if listed.count(code) > 1]
     problems += ["%d (%s) is not listed" % (code, name) for name, code in sorted(
@@ -34,9 +35,9 @@ def compare(what, known, listed):
     problems += ["%d is listed but the build knows no such code" % code
                  for code in sorted(set(listed) - set(known.values()))]
     for problem in problems:
-        print("FAIL: the README's %s: %s" % (what, problem))
+        print("FAIL: the documentation's %s: %s" % (what, problem))
     if not problems:
-        print("PASS: the README lists all %d %s" % (len(known), what))
+        print("PASS: the documentation lists all %d %s" % (len(known), what))
     return problems
 
 
@@ -48,13 +49,13 @@ def ctl_statuses(ctl):
             re.findall(r"(\d+) ([^,.]+)[,.]", paragraph)}
 
 
-def main(readme, facts, ctl=None):
+def main(docs, facts, ctl=None):
     problems = compare("exit codes of the package's helper",
                        json.load(open(facts))["HELPER_EXITS"],
-                       table_codes(readme, "| helper's code |"))
+                       table_codes(os.path.join(docs, "windows.md"), "| helper's code |"))
     if ctl:
         problems += compare("exit statuses of reskeeperctl", ctl_statuses(ctl),
-                            table_codes(readme, "| status | meaning |"))
+                            table_codes(os.path.join(docs, "using.md"), "| status | meaning |"))
     return 1 if problems else 0
 
 

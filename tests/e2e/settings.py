@@ -5,7 +5,7 @@ it left unanswered, after which the file (its comment kept) and the screen hold 
 again; the smallest chosen with End and Alt+K and kept with Alt+K in the question; Esc while
 the largest is being stored again closes it once that is done, with the smallest back. Both programs run as a standard user who may only read and write Pref.txt. Screenshots go
 into the test's folder, kept on failure; `--picture docs/settings.png --question-picture
-docs/keep.png` remakes the README's.
+docs/keep.png` remakes the pictures in docs/using.md.
 
     xdisplay.sh run settings.py SETTINGS_EXE RESKEEPER_EXE PREFIX_TEMPLATE [--picture PNG]
                                 [--question-picture PNG]

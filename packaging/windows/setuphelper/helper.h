@@ -8,7 +8,7 @@
 
 namespace helper {
 
-// The exit codes (product_facts.h; the README lists them).
+// The exit codes (product_facts.h; docs/windows.md lists them).
 enum Result : int {
   OK = RESKEEPER_EXIT_OK,
   FAILED = RESKEEPER_EXIT_FAILED,  // could not be examined or made

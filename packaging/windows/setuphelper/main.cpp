@@ -10,8 +10,7 @@
 //   setuphelper close FOLDER    the package's own shared Pref.txt in FOLDER: Users may read it
 //                               but no longer write it; anything else is left as it is
 //
-// Exit codes: RESKEEPER_HELPER_EXITS in packaging/product.cmake (the README's table lists
-// them).
+// Exit codes: RESKEEPER_HELPER_EXITS in packaging/product.cmake (docs/windows.md lists them).
 #include <windows.h>
 
 #include <cwchar>
