@@ -29,15 +29,14 @@ include(CPack)
 # The package's helper, which the Windows Installer package installs beside the programs and
 # runs for the shared layout's folder (packaging/windows/setuphelper).
 set(helper ${PROJECT_SOURCE_DIR}/packaging/windows/setuphelper)
-configure_file(${helper}/setuphelper.rc.in ${CMAKE_BINARY_DIR}/setuphelper.rc @ONLY)
-add_executable(reskeeper_setuphelper ${helper}/main.cpp ${helper}/held.cpp ${helper}/shared.cpp
-  ${CMAKE_BINARY_DIR}/setuphelper.rc)
+add_executable(reskeeper_setuphelper WIN32 ${helper}/main.cpp ${helper}/held.cpp
+  ${helper}/shared.cpp)
 set_target_properties(reskeeper_setuphelper PROPERTIES OUTPUT_NAME setuphelper)
 reskeeper_system_code(reskeeper_setuphelper)
 target_link_libraries(reskeeper_setuphelper PRIVATE reskeeper_trust reskeeper_platform ntdll)
-target_link_options(reskeeper_setuphelper PRIVATE -municode -mwindows -static -static-libgcc
-  -static-libstdc++ -s)
-reskeeper_sign_target(reskeeper_setuphelper)
+target_link_options(reskeeper_setuphelper PRIVATE -municode)
+reskeeper_windows_program(reskeeper_setuphelper DESCRIPTION "reskeeper package helper"
+  ADMINISTRATOR)
 
 # The Windows Installer package (msitools' wixl and msibuild):
 # build/windows/reskeeper-<version>.msi, part of the build when msitools are there.
@@ -45,32 +44,25 @@ find_program(RESKEEPER_WIXL wixl)
 find_program(RESKEEPER_MSIBUILD msibuild)
 set(RESKEEPER_MSI ${CMAKE_BINARY_DIR}/reskeeper-${PROJECT_VERSION}.msi)
 set(msi_script ${PROJECT_SOURCE_DIR}/packaging/windows/msi.cmake)
-set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>)
+# Every program the package installs, and its icon.
+set(msi_programs reskeeper reskeeper_session reskeeper_setuphelper reskeeperctl
+  reskeeper_settings)
+set(icon ${PROJECT_SOURCE_DIR}/platform/reskeeper.ico)
+set(msi_inputs -DPROGRAM=$<TARGET_FILE:reskeeper> -DSESSION=$<TARGET_FILE:reskeeper_session>
+  -DHELPER=$<TARGET_FILE:reskeeper_setuphelper> -DCTL=$<TARGET_FILE:reskeeperctl>
+  -DSETTINGS=$<TARGET_FILE:reskeeper_settings> -DICON=${icon})
 set(msi_files ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper.wxs
-  ${PROJECT_SOURCE_DIR}/packaging/product.cmake)
-if(TARGET reskeeperctl)
-  list(APPEND msi_inputs -DCTL=$<TARGET_FILE:reskeeperctl>)
-endif()
-if(TARGET reskeeper_settings)
-  list(APPEND msi_inputs -DSETTINGS=$<TARGET_FILE:reskeeper_settings>)
-endif()
-if(EXISTS ${RESKEEPER_ICON})
-  list(APPEND msi_inputs -DICON=${RESKEEPER_ICON})
-  list(APPEND msi_files ${RESKEEPER_ICON})
-endif()
+  ${PROJECT_SOURCE_DIR}/packaging/windows/reskeeper-logon.xml.in
+  ${PROJECT_SOURCE_DIR}/packaging/product.cmake ${icon})
 # With signing on, the MSI is signed like the programs (COMMAND ... or nothing).
-set(msi_sign)
-if(COMMAND reskeeper_sign_file_command)
-  reskeeper_sign_file_command(msi_sign ${RESKEEPER_MSI})
-endif()
+reskeeper_sign_file_command(msi_sign ${RESKEEPER_MSI})
 if(RESKEEPER_WIXL AND RESKEEPER_MSIBUILD)
   add_custom_command(OUTPUT ${RESKEEPER_MSI}
     COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DOUTPUT=${RESKEEPER_MSI}
-            ${msi_inputs} -DHELPER=$<TARGET_FILE:reskeeper_setuphelper>
-            -DWORK=${CMAKE_BINARY_DIR}/msi -DWIXL=${RESKEEPER_WIXL}
+            ${msi_inputs} -DWORK=${CMAKE_BINARY_DIR}/msi -DWIXL=${RESKEEPER_WIXL}
             -DMSIBUILD=${RESKEEPER_MSIBUILD} -P ${msi_script}
     ${msi_sign}
-    DEPENDS ${RESKEEPER_WINDOWS_PROGRAMS} ${msi_script} ${msi_files}
+    DEPENDS ${msi_programs} ${msi_script} ${msi_files}
     COMMENT "Building the Windows Installer package reskeeper-${PROJECT_VERSION}.msi"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${RESKEEPER_MSI})

@@ -1,11 +1,11 @@
 # Builds the Windows Installer package: cmake -P msi.cmake with
 #   VERSION (x.y.z), OUTPUT (the .msi), PROGRAM (reskeeper.exe), SESSION (reskeeper-session.exe),
-#   HELPER (setuphelper.exe), WORK (a folder for intermediate files), and optionally CTL
-#   (reskeeperctl.exe), SETTINGS (reskeeper-settings.exe), ICON (.ico), WIXL, MSIBUILD.
+#   HELPER (setuphelper.exe), CTL (reskeeperctl.exe), SETTINGS (reskeeper-settings.exe), ICON
+#   (.ico), WORK (a folder for intermediate files), and optionally WIXL and MSIBUILD.
 # wixl makes the package from reskeeper.wxs; msibuild then adds what wixl cannot express.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/../product.cmake)
-foreach(required VERSION OUTPUT PROGRAM SESSION HELPER WORK)
+foreach(required VERSION OUTPUT PROGRAM SESSION HELPER CTL SETTINGS ICON WORK)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "msi.cmake: define ${required}")
   endif()
@@ -46,11 +46,9 @@ foreach(fact KeeperProgram=KEEPER_PROGRAM SessionProgram=SESSION_PROGRAM CtlProg
 endforeach()
 foreach(input Program Session Helper Ctl Settings Icon)
   string(TOUPPER ${input} variable)
-  if(${variable})
-    get_filename_component(name "${${variable}}" NAME)
-    configure_file("${${variable}}" "${WORK}/${input}/${name}" COPYONLY)
-    list(APPEND defines -D ${input}=${input}/${name})
-  endif()
+  get_filename_component(name "${${variable}}" NAME)
+  configure_file("${${variable}}" "${WORK}/${input}/${name}" COPYONLY)
+  list(APPEND defines -D ${input}=${input}/${name})
 endforeach()
 
 function(run)

@@ -47,7 +47,8 @@ WINDOWS7_CALLS = set("""
     __getmainargs __initenv __iob_func __set_app_type __setusermatherr _acmdln _amsg_exit _cexit
     _commode _fmode _initterm _onexit abort calloc exit fprintf free fwrite malloc memcpy memmove
     memset signal strcmp strlen strncmp vfprintf
-    CreateMutexA OpenMutexA WaitForSingleObject MsgWaitForMultipleObjects PeekMessageA""".split())
+    CreateMutexA OpenMutexA WaitForSingleObject MsgWaitForMultipleObjects PeekMessageA
+    GetModuleHandleW GetProcAddress SetDllDirectoryW""".split())
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"

@@ -359,6 +359,7 @@ def older_package(work, program, script, helper):
                                 beside, FACTS["SESSION_PROGRAM"]), "-DHELPER=" + helper,
                             "-DCTL=" + os.path.join(beside, FACTS["CTL_PROGRAM"]),
                             "-DSETTINGS=" + os.path.join(beside, FACTS["SETTINGS_PROGRAM"]),
+                            "-DICON=" + os.path.join(HERE, "..", "..", "platform", "reskeeper.ico"),
                             "-DWORK=" + work + "/build", "-P", script], capture_output=True,
                            text=True)
     check(fixed > 0 and built.returncode == 0, "no older package:\n" + built.stderr)
