@@ -4,21 +4,18 @@
 set(deb ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(docdir share/doc/reskeeper)
 
-# The programs for people, where this tree has them, with their manual pages (their own
-# folder may install them too: the same files). CPack's pre-build script compresses the pages
-# and the changelog.
-set(manuals ${deb}/reskeeper.1)
-if(TARGET reskeeperctl)
-  install(TARGETS reskeeperctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  if(EXISTS ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
-    list(APPEND manuals ${PROJECT_SOURCE_DIR}/ctl/reskeeperctl.1)
-  endif()
-endif()
-install(FILES ${manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${deb}/changelog DESTINATION ${docdir} RENAME changelog.Debian)
+# The keeper's manual page, the changelog and the autostart entry carry the project's version
+# and description; reskeeperctl and its page come from ctl/. CPack's pre-build script
+# compresses the pages and the changelog.
+set(generated ${PROJECT_BINARY_DIR}/debian)
+foreach(file reskeeper.1 changelog reskeeper.desktop)
+  configure_file(${deb}/${file}.in ${generated}/${file} @ONLY)
+endforeach()
+install(FILES ${generated}/reskeeper.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${generated}/changelog DESTINATION ${docdir} RENAME changelog.Debian)
 install(FILES ${deb}/copyright DESTINATION ${docdir})
 install(PROGRAMS ${deb}/reskeeper-session DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/reskeeper)
-install(FILES ${deb}/reskeeper.desktop DESTINATION /etc/xdg/autostart)
+install(FILES ${generated}/reskeeper.desktop DESTINATION /etc/xdg/autostart)
 install(FILES ${deb}/lintian-overrides DESTINATION share/lintian/overrides RENAME reskeeper)
 
 set(CPACK_GENERATOR DEB)
@@ -34,7 +31,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps a screen resolution per user")
+# Debian's synopsis starts in lower case.
+string(SUBSTRING "${PROJECT_DESCRIPTION}" 0 1 first)
+string(SUBSTRING "${PROJECT_DESCRIPTION}" 1 -1 rest)
+string(TOLOWER "${first}" first)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${first}${rest}")
 # The synopsis above; CPack indents these lines and writes the empty one as " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "reskeeper is a small background program that switches the X display to the
 resolution stored for the user who runs it, and records the present one for a

@@ -4,6 +4,9 @@
 # the tests: reskeeper_write_product_facts) and by the Windows Installer package's script
 # (packaging/windows/msi.cmake), which takes them as they are.
 
+# What reskeeper is, in the few words every package, program and manifest carries.
+set(RESKEEPER_DESCRIPTION "Keeps a screen resolution per user")
+
 # The programs, installed side by side in the program folder: the keeper, the session starter
 # that starts it at each logon, the programs for people, and the package's helper, which only
 # the package runs.
@@ -64,7 +67,7 @@ set(RESKEEPER_HELPER_EXITS
 
 # The facts' names in the generated files: every variable above but the lists.
 set(RESKEEPER_PRODUCT_STRINGS
-  KEEPER_PROGRAM SESSION_PROGRAM CTL_PROGRAM SETTINGS_PROGRAM HELPER_PROGRAM TASK_NAME
+  DESCRIPTION KEEPER_PROGRAM SESSION_PROGRAM CTL_PROGRAM SETTINGS_PROGRAM HELPER_PROGRAM TASK_NAME
   TASK_DEFINITION STARTUP_SHORTCUT SETTINGS_SHORTCUT FOLDER_NAME DATA_FOLDER PREFERENCE_FILE REGISTRY_KEY INSTALL_LOCATION_VALUE
   LAYOUT_VALUE DATA_FOLDER_VALUE LAYOUT_USER LAYOUT_SHARED DEFAULT_LAYOUT FOLDER_RIGHTS
   FILE_RIGHTS CLOSED_FILE_RIGHTS)

@@ -32,7 +32,7 @@ file(MAKE_DIRECTORY "${WORK}")
 # wixl takes the files by paths relative to where it runs.
 set(defines -D Version=${VERSION} -D ProductCode=${product_code})
 # The product's facts the package script names.
-foreach(fact KeeperProgram=KEEPER_PROGRAM SessionProgram=SESSION_PROGRAM CtlProgram=CTL_PROGRAM
+foreach(fact Description=DESCRIPTION KeeperProgram=KEEPER_PROGRAM SessionProgram=SESSION_PROGRAM CtlProgram=CTL_PROGRAM
              SettingsProgram=SETTINGS_PROGRAM HelperProgram=HELPER_PROGRAM
              TaskDefinition=TASK_DEFINITION StartupShortcut=STARTUP_SHORTCUT
              SettingsShortcut=SETTINGS_SHORTCUT

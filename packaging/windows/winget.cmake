@@ -3,6 +3,7 @@
 # into), and MSIINFO.
 # The files follow the layout of the community repository: manifests/r/reskeeper/reskeeper/
 # <version>/ with the version, installer and default-locale manifests.
+include(${CMAKE_CURRENT_LIST_DIR}/../product.cmake)
 foreach(required VERSION MSI URL LICENSE OUTPUT MSIINFO)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "winget.cmake: define ${required}")
@@ -80,7 +81,7 @@ PackageLocale: en-US
 Publisher: reskeeper
 PackageName: reskeeper
 License: ${LICENSE}
-ShortDescription: Keeps a screen resolution per user
+ShortDescription: ${RESKEEPER_DESCRIPTION}
 Description: >-
   A small background program for shared PCs that switches the primary display to each user's
   stored resolution at logon and records a first-time user's present one, in a file of each

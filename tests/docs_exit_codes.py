@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The documentation's tables of exit codes list exactly the codes the build knows, each once:
-the package's helper's (packaging/product.cmake) in docs/windows.md and, given reskeeperctl, its
-exit statuses (as its --help lists them) in docs/using.md.
+"""The documentation lists exactly the exit codes the build knows, each once: the package's
+helper's (packaging/product.cmake) in docs/windows.md's table and, given reskeeperctl, its exit
+statuses (as its --help lists them) in docs/using.md's table and its manual page's EXIT STATUS.
 
-    readme_exit_codes.py DOCS_FOLDER PRODUCT_JSON [RESKEEPERCTL]"""
+    docs_exit_codes.py DOCS_FOLDER PRODUCT_JSON [RESKEEPERCTL MANUAL_PAGE]"""
 
 import json
 import os
@@ -41,6 +41,14 @@ def compare(what, known, listed):
     return problems
 
 
+def manual_codes(manual):
+    """The codes of the EXIT STATUS section of a manual page: each `.B N` after a `.TP`."""
+    text = open(manual, encoding="utf-8").read()
+    section = text[text.index(".SH EXIT STATUS"):]
+    section = section[:section.find("\n.SH", 1) % len(section)]
+    return [int(code) for code in re.findall(r"^\.TP\n\.B (\d+)$", section, re.M)]
+
+
 def ctl_statuses(ctl):
     """{words: status} from the "Exit statuses:" paragraph of reskeeperctl --help."""
     text = subprocess.run([ctl, "--help"], capture_output=True, text=True, check=True).stdout
@@ -49,13 +57,16 @@ def ctl_statuses(ctl):
             re.findall(r"(\d+) ([^,.]+)[,.]", paragraph)}
 
 
-def main(docs, facts, ctl=None):
+def main(docs, facts, ctl=None, manual=None):
     problems = compare("exit codes of the package's helper",
                        json.load(open(facts))["HELPER_EXITS"],
                        table_codes(os.path.join(docs, "windows.md"), "| helper's code |"))
     if ctl:
-        problems += compare("exit statuses of reskeeperctl", ctl_statuses(ctl),
+        statuses = ctl_statuses(ctl)
+        problems += compare("exit statuses of reskeeperctl", statuses,
                             table_codes(os.path.join(docs, "using.md"), "| status | meaning |"))
+        problems += compare("exit statuses in reskeeperctl's manual page", statuses,
+                            manual_codes(manual))
     return 1 if problems else 0
 
 
