@@ -312,12 +312,14 @@ platform::FileCalls tracingCalls() {
 TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
   // Each step: new file bytes (or none), the user, the display's width from then on (or as it
   // was; 0: a display that cannot tell its size), and bytes the file is edited to between the
-  // pass's load and its save (or none); then one pass.
+  // pass's load and its save (or none), or whether it is put back then to the bytes the last
+  // pass left; then one pass.
   struct Step {
     std::optional<std::string> bytes;
     const char* user;
     std::optional<std::int32_t> width = std::nullopt;
     std::optional<std::string> edit = std::nullopt;
+    bool putBack = false;
   };
   const std::string erin = "; c\r\n[erin]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
   const std::string normal = "; c\r\n[Bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n";
@@ -348,6 +350,17 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
       {std::nullopt, "x]y"},
       {std::nullopt, "x]y"},
       {std::nullopt, "x]y"},
+      // A loaded size that differs in the width alone, the height alone or both is a change,
+      // also when the steady file is put back before the save.
+      {"[gina]\r\nRes_X = 800\r\nRes_Y = 600\r\n", "gina"},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 801\r\nRes_Y = 600\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 801\r\nRes_Y = 601\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 802\r\nRes_Y = 602\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 802\r\nRes_Y = 603\r\n", "gina"},
   };
   struct Outcome {
     std::string file;
@@ -362,13 +375,14 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     fakeSystem() = FakeSystem{};
     platform::fileCalls() = tracingCalls();
     for (const Step& step : steps) {
+      const std::string last = readBytes(keeper::PREFERENCE_FILE);
       if (step.bytes) writePrefs(*step.bytes);
       fakeSystem().userName = step.user;
       if (step.width) fakeSystem().width = *step.width;
       fileTrace.clear();
-      if (step.edit) {
+      if (step.edit || step.putBack) {
         keeper::loadProfiles();
-        writePrefs(*step.edit);
+        writePrefs(step.edit ? *step.edit : last);
         keeper::applyCurrentUser();
         keeper::saveProfiles();
       } else {
