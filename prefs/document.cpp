@@ -151,6 +151,10 @@ void closePreferences() noexcept {
   releaseDocument();
 }
 
+void discardPreferences() noexcept {
+  if (isOpen()) releaseDocument();
+}
+
 void closePreferencesRewritingAsRead() noexcept {
   if (!isOpen()) return;
   PreferenceDocument& doc = theDocument;

@@ -110,4 +110,47 @@ TEST_F(ProfilesTest, AStoreThatCannotLandChangesNothing) {
   EXPECT_EQ(readBytes(keeper::PREFERENCE_FILE), file);
 }
 
+TEST_F(ProfilesTest, ALoadOrAStoreShortOfMemorySaysSoAndChangesNothing) {
+  // Case variants of the name, one with a key and fifty without (their writes need more memory
+  // than the document keeps spare), around another user's group; none is the name exactly, so
+  // a group is appended after carol's. The name is long enough to need memory of its own in a
+  // UTF-8 file.
+  static const std::string name = "Bob" + std::string(300, 'x');
+  std::string file = "\xEF\xBB\xBF[bob" + name.substr(3) + "]\nRes_X=8\n";
+  for (int i = 0; i < 50; ++i) file += "[bob" + name.substr(3) + "]\n";
+  file += "[alice]\nRes_X=1\nRes_Y=2\n[BOB" + std::string(300, 'X') + "]\nRes_Y=600000\n[carol]\n";
+  const auto store = [] {
+    return keeper::storeUserSize(keeper::PREFERENCE_FILE, name.c_str(), 1280, 960);
+  };
+  writeBytes(keeper::PREFERENCE_FILE, file);
+  const std::vector<Record> all = recordsOf(keeper::loadProfilesAt(keeper::PREFERENCE_FILE).table);
+  ASSERT_EQ(store(), keeper::StoreStatus::Stored);
+  const std::string stored = readBytes(keeper::PREFERENCE_FILE);
+  for (std::uint64_t n = 1; n < 1000; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
+    const std::uint64_t refused = platform::injectedAllocationFailures();
+    writeBytes(keeper::PREFERENCE_FILE, file);
+    platform::failAllocation(n, false);
+    const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(keeper::PREFERENCE_FILE);
+    if (loaded.status == keeper::LoadStatus::Loaded) {
+      EXPECT_EQ(recordsOf(loaded.table), all);
+    }
+    // The load closed the file: another program may open it for writing.
+    platform::FileHandle writer = platform::INVALID_FILE;
+    ASSERT_TRUE(platform::fileCalls().openReadWrite(keeper::PREFERENCE_FILE, &writer));
+    platform::fileCalls().close(writer);
+
+    platform::failAllocation(n, false);
+    const keeper::StoreStatus status = store();
+    platform::failAllocation(0, false);
+    if (status == keeper::StoreStatus::Stored) {
+      EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(stored));
+    } else {
+      EXPECT_NE(status, keeper::StoreStatus::NotKept);  // NotOpened: no memory for the content
+      EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(file));
+    }
+    if (platform::injectedAllocationFailures() == refused || HasFailure()) break;
+  }
+}
+
 }  // namespace
