@@ -8,6 +8,7 @@
 
 #include "keeper/keeper_testing.h"
 #include "platform/platform_testing.h"
+#include "prefs/prefs.h"
 #include "prefs/prefs_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
@@ -85,7 +86,16 @@ TEST_F(ProfilesTest, AStoredSizeIsWhatTheKeeperThenKeeps) {
       writeBytes(keeper::PREFERENCE_FILE, file);
       ASSERT_EQ(keeper::storeUserSize(keeper::PREFERENCE_FILE, name, 1280, 960),
                 keeper::StoreStatus::Stored);
+      // Every case variant of the name holds the size, and one group is named exactly so.
+      const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(keeper::PREFERENCE_FILE);
+      EXPECT_NE(keeper::findProfile(loaded, name), nullptr);
+      for (const Record& r : recordsOf(loaded.table)) {
+        if (!prefs::namesMatch(r.name.c_str(), name, prefs::NameMatch::IgnoreAsciiCase)) continue;
+        EXPECT_EQ(r, (Record{r.name, 1280, 960}));
+      }
+      // A display that already shows the size would hide a record the keeper makes itself.
       keeper::ScopedKeeperDefaults::reset();
+      fakeSystem() = testing_support::FakeSystem{};
       fakeSystem().userName = name;
       for (int pass = 0; pass < 3; ++pass) keeper::runPass();
       const keeper::UserResolution* record = keeper::findUser(name);
