@@ -1,12 +1,13 @@
 // The keeper's passes against real files in a temporary folder and a recording fake
 // environment and display. Every case runs with the table's index and with the plain walk.
 #include "keeper/keeper.h"
-#include "keeper/keeper_testing.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "keeper/keeper_testing.h"
+#include "keeper/profiles.h"
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
 #include "prefs/prefs_testing.h"
@@ -400,6 +401,24 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     EXPECT_EQ(outcomes[1][i].switches, outcomes[0][i].switches);
     EXPECT_EQ(outcomes[1][i].calls, outcomes[0][i].calls);
   }
+}
+
+TEST_P(KeeperTest, AWriteBackThatFailsWithoutGrowingTheFileIsNotTakenForWritten) {
+  const std::string normal = "[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
+  writePrefs(normal);
+  keeper::runPass();
+  platform::FileCalls calls = platform::defaultFileCalls();
+  calls.write = [](platform::FileHandle, const void*, std::uint32_t, std::uint32_t* written) {
+    *written = 0;
+    return false;
+  };
+  platform::fileCalls() = calls;
+  keeper::runPass();  // would be the first steady pass
+  EXPECT_FALSE(prefs::fileTrace().writtenWhole);
+  EXPECT_FALSE(keeper::keeperState().steady.known);
+  EXPECT_EQ(keeper::storeUserSize(keeper::PREFERENCE_FILE, "alice", 800, 600),
+            keeper::StoreStatus::NotWritten);
+  EXPECT_EQ(prefs(), visible(normal));
 }
 
 TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {
