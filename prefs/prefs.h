@@ -86,10 +86,10 @@ struct FileTrace {
 };
 const FileTrace& fileTrace() noexcept;
 
-// Closes the open document as closePreferences does, except that a document no operation has
-// looked into (none has parsed it) is written back as the very bytes that were read, unparsed:
-// for a caller that knows them to be the file's normal form. Closing a closed document does
-// nothing.
+// Closes the open document, writing it back whether or not it was modified: a document no
+// operation has looked into (none has parsed it) as the very bytes that were read, unparsed,
+// for a caller that knows them to be the file's normal form; any other in its normal form (one
+// whose lines could not be made, not at all). Closing a closed document does nothing.
 void closePreferencesRewritingAsRead() noexcept;
 
 }  // namespace prefs
