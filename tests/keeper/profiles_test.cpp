@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "keeper/keeper_testing.h"
@@ -12,6 +13,10 @@
 #include "prefs/prefs_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -162,5 +167,18 @@ TEST_F(ProfilesTest, ALoadOrAStoreShortOfMemorySaysSoAndChangesNothing) {
     if (platform::injectedAllocationFailures() == refused || HasFailure()) break;
   }
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under the sanitizers: a load leaves no memory behind, and the leak check that says so is on.
+TEST_F(ProfilesTest, ALoadLeavesNoMemoryBehind) {
+  static std::uintptr_t hidden[64];  // memory nothing points to: its addresses kept inverted
+  for (std::uintptr_t& a : hidden) a = ~reinterpret_cast<std::uintptr_t>(platform::allocate(32));
+  EXPECT_NE(__lsan_do_recoverable_leak_check(), 0) << "the leak check is off";
+  for (const std::uintptr_t a : hidden) platform::release(reinterpret_cast<void*>(~a));
+  writeBytes(keeper::PREFERENCE_FILE, FILES[0]);
+  EXPECT_EQ(keeper::loadProfilesAt(keeper::PREFERENCE_FILE).status, keeper::LoadStatus::Loaded);
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+}
+#endif
 
 }  // namespace
