@@ -39,14 +39,16 @@ constexpr unsigned SCREEN_WAIT_STEPS = 40;
 
 // Stores `size` for `name` in the file at `path`, waiting a bounded time while another program
 // holds it. EXIT_OK when the document was written back, or tried to be: a store that could only
-// read the file (another program was reading it just then, or the rights changed) is told apart
-// by reading back.
+// read the file is EXIT_UNWRITABLE when this user may no longer write it (the rights changed);
+// otherwise (another program was reading it just then) it is told apart by reading back.
 int store(const std::string& path, const std::string& name, Size size) {
   for (unsigned step = 0; step < WAIT_STEPS; ++step) {
     switch (calls.storeUserSize(path.c_str(), name.c_str(), size.width, size.height)) {
       case keeper::StoreStatus::Stored:
-      case keeper::StoreStatus::NotWritten:
         return EXIT_OK;
+      case keeper::StoreStatus::NotWritten:
+        return calls.probeOpen(path.c_str(), true) == platform::OpenProbe::Denied ? EXIT_UNWRITABLE
+                                                                                  : EXIT_OK;
       case keeper::StoreStatus::NotKept:
         return EXIT_USAGE;
       case keeper::StoreStatus::NoMemory:

@@ -83,7 +83,7 @@ class SetTest : public ::testing::Test {
 TEST_F(SetTest, AFileWhoseRightsChangeAfterTheFirstCheckGives5AtOnce) {
   // The store cannot open the file at all, or only for reading.
   for (const StoreStatus store : {StoreStatus::NotOpened, StoreStatus::NotWritten}) {
-    for (const bool keeperRuns : {false}) {
+    for (const bool keeperRuns : {false, true}) {
       SCOPED_TRACE(std::to_string(static_cast<int>(store)) + (keeperRuns ? " keeper" : ""));
       fake = Fake{};
       fake.writable = {ctl::EXIT_OK, ctl::EXIT_UNWRITABLE};
