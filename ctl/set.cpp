@@ -5,6 +5,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/internal.h"
+#include "ctl/set_testing.h"
 #include "keeper/keeper.h"
 #include "keeper/profiles.h"
 #include "platform/platform.h"
@@ -12,6 +13,20 @@
 
 namespace ctl {
 namespace {
+
+constexpr SetCalls REAL_CALLS = {
+    .listModes = listModes,
+    .screenSize = screenSize,
+    .regularFileExists = platform::regularFileExists,
+    .probeWritable = probeWritable,
+    .loadWaiting = loadWaiting,
+    .storeUserSize = keeper::storeUserSize,
+    .probeOpen = platform::probeOpen,
+    .fileStamp = platform::fileStamp,
+    .keeperRunning = platform::keeperRunning,
+    .sleepMilliseconds = platform::sleepMilliseconds,
+};
+SetCalls calls = REAL_CALLS;
 
 // Writes made at most while a running keeper writes over them.
 constexpr int WRITES = 5;
@@ -24,14 +39,16 @@ constexpr unsigned SCREEN_WAIT_STEPS = 40;
 
 // Stores `size` for `name` in the file at `path`, waiting a bounded time while another program
 // holds it. EXIT_OK when the document was written back, or tried to be: a store that could only
-// read the file (another program was reading it just then, or the rights changed) is told apart
-// by reading back.
+// read the file is EXIT_UNWRITABLE when this user may no longer write it (the rights changed);
+// otherwise (another program was reading it just then) it is told apart by reading back.
 int store(const std::string& path, const std::string& name, Size size) {
   for (unsigned step = 0; step < WAIT_STEPS; ++step) {
-    switch (keeper::storeUserSize(path.c_str(), name.c_str(), size.width, size.height)) {
+    switch (calls.storeUserSize(path.c_str(), name.c_str(), size.width, size.height)) {
       case keeper::StoreStatus::Stored:
-      case keeper::StoreStatus::NotWritten:
         return EXIT_OK;
+      case keeper::StoreStatus::NotWritten:
+        return calls.probeOpen(path.c_str(), true) == platform::OpenProbe::Denied ? EXIT_UNWRITABLE
+                                                                                  : EXIT_OK;
       case keeper::StoreStatus::NotKept:
         return EXIT_USAGE;
       case keeper::StoreStatus::NoMemory:
@@ -39,10 +56,10 @@ int store(const std::string& path, const std::string& name, Size size) {
       case keeper::StoreStatus::NotOpened:
         break;
     }
-    const platform::OpenProbe probe = platform::probeOpen(path.c_str(), true);
+    const platform::OpenProbe probe = calls.probeOpen(path.c_str(), true);
     if (probe == platform::OpenProbe::Missing) return EXIT_NO_FILE;
     if (probe == platform::OpenProbe::Denied) return EXIT_UNWRITABLE;
-    platform::sleepMilliseconds(WAIT_STEP_MS);
+    calls.sleepMilliseconds(WAIT_STEP_MS);
   }
   return EXIT_UNREADABLE;
 }
@@ -54,9 +71,9 @@ int store(const std::string& path, const std::string& name, Size size) {
 bool awaitTwoSaves(const std::string& path, std::int64_t stamp) {
   int saves = 0;
   for (unsigned step = 0; step < SAVE_WAIT_STEPS && saves < 2; ++step) {
-    platform::sleepMilliseconds(WAIT_STEP_MS);
+    calls.sleepMilliseconds(WAIT_STEP_MS);
     std::int64_t now = 0;
-    if (platform::fileStamp(path.c_str(), &now) && now != stamp) {
+    if (calls.fileStamp(path.c_str(), &now) && now != stamp) {
       ++saves;
       stamp = now;
     }
@@ -68,10 +85,10 @@ bool awaitTwoSaves(const std::string& path, std::int64_t stamp) {
 // whose save was seen, and the news of the change reaches this process a little later.
 bool screenShows(Size size) {
   for (unsigned step = 0; step < SCREEN_WAIT_STEPS; ++step) {
-    if (screenSize() == size) return true;
-    platform::sleepMilliseconds(WAIT_STEP_MS);
+    if (calls.screenSize() == size) return true;
+    calls.sleepMilliseconds(WAIT_STEP_MS);
   }
-  return screenSize() == size;
+  return calls.screenSize() == size;
 }
 
 // Whether the keeper, loading the file at `path` now, would give `name` the record `size`.
@@ -80,13 +97,21 @@ int check(const std::string& path, const std::string& name, Size size) {
   std::vector<Record> records;
   Encoding encoding = Encoding::Unknown;
   bool busy = false;
-  const int read = loadWaiting(path, records, encoding, busy);
+  const int read = calls.loadWaiting(path, records, encoding, busy);
   if (read != EXIT_OK) return read;
   const Record* record = findRecord(records, name);
   return record != nullptr && record->size == size ? EXIT_OK : EXIT_DID_NOT_STAY;
 }
 
 }  // namespace
+
+SetCalls& setCalls() {
+  return calls;
+}
+
+const SetCalls& defaultSetCalls() {
+  return REAL_CALLS;
+}
 
 SetOutcome setResolution(const Folder& folder, const SetRequest& request,
                          const Progress& progress) {
@@ -112,7 +137,7 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
   }
   if (!request.force) {
     std::vector<Mode> modes;
-    if (!listModes(modes)) {
+    if (!calls.listModes(modes)) {
       return {EXIT_NO_DISPLAY, "the display cannot be reached, so " + size +
                                    " cannot be checked against its modes; nothing changed (--force "
                                    "stores it unchecked)"};
@@ -125,10 +150,10 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
     }
   }
   const std::string file = preferenceFilePath(folder);
-  if (!platform::regularFileExists(file.c_str())) {
+  if (!calls.regularFileExists(file.c_str())) {
     return {EXIT_NO_FILE, "there is no " + file + "; nothing changed"};
   }
-  const int writable = probeWritable(file);
+  const int writable = calls.probeWritable(file);
   if (writable == EXIT_UNWRITABLE) {
     return {EXIT_UNWRITABLE, "this user cannot write " + file + "; nothing changed"};
   }
@@ -141,18 +166,18 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
   std::vector<Record> records;
   Encoding encoding = Encoding::Unknown;
   bool busy = false;
-  const Size screenBefore = screenSize();
+  const Size screenBefore = calls.screenSize();
   Size previous = screenBefore;
-  if (loadWaiting(file, records, encoding, busy) == EXIT_OK) {
+  if (calls.loadWaiting(file, records, encoding, busy) == EXIT_OK) {
     if (const Record* record = findRecord(records, name)) previous = record->size;
   }
 
-  const bool keeperRuns = request.waitForKeeper && platform::keeperRunning();
+  const bool keeperRuns = request.waitForKeeper && calls.keeperRunning();
   for (int write = 1; write <= WRITES; ++write) {
     if (write == 1) say("storing " + size + " for " + who + " in " + file);
     const int stored = store(file, name, request.size);
     std::int64_t written = 0;
-    platform::fileStamp(file.c_str(), &written);
+    calls.fileStamp(file.c_str(), &written);
     const std::string outcome =
         write == 1 ? "nothing changed" : "the keeper wrote over the size stored before";
     if (stored == EXIT_UNREADABLE) {
@@ -176,20 +201,20 @@ SetOutcome setResolution(const Folder& folder, const SetRequest& request,
       }
       // The store reads only when it may not write: the rights may have changed, or another
       // program was reading the file just then; the latter passes.
-      if (probeWritable(file) == EXIT_UNWRITABLE) {
+      if (calls.probeWritable(file) == EXIT_UNWRITABLE) {
         return {EXIT_UNWRITABLE, "this user cannot write " + file + "; " + outcome};
       }
       if (write == WRITES) {
         return {EXIT_FAILED, "the write of " + size + " did not land in " + file};
       }
-      platform::sleepMilliseconds(WAIT_STEP_MS);
+      calls.sleepMilliseconds(WAIT_STEP_MS);
       continue;
     }
     say("stored; waiting for the keeper's next passes");
     const bool seen = awaitTwoSaves(file, written);
     int checked = check(file, name, request.size);
     if (checked == EXIT_OK && !seen) {
-      platform::sleepMilliseconds(PASS_WAIT_MS);
+      calls.sleepMilliseconds(PASS_WAIT_MS);
       checked = check(file, name, request.size);
     }
     if (checked == EXIT_OK) {
@@ -218,7 +243,7 @@ SetOutcome returnToPrevious(const Folder& folder, const SetRequest& request, con
   SetOutcome returned = setResolution(folder, back, progress);
   if (returned.status != EXIT_OK) return returned;
   const std::string size = sizeText(set.previous);
-  if (request.waitForKeeper && platform::keeperRunning() && !screenShows(set.previous)) {
+  if (request.waitForKeeper && calls.keeperRunning() && !screenShows(set.previous)) {
     return {EXIT_RETURNED, "stored " + size + " again; the screen does not show it yet"};
   }
   return {EXIT_RETURNED, "returned to " + size + ", the size before"};

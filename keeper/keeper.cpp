@@ -50,9 +50,12 @@ bool mergeGroups(UserTable& table) {
   return true;
 }
 
-void writeSize(std::int32_t width, std::int32_t height) {
-  prefs::writeLong(KEY_WIDTH, width);
-  prefs::writeLong(KEY_HEIGHT, height);
+// Writes both values into the current group, the second even when the first was dropped; false
+// when either was.
+bool writeSize(std::int32_t width, std::int32_t height) {
+  const bool wroteWidth = prefs::writeLong(KEY_WIDTH, width);
+  const bool wroteHeight = prefs::writeLong(KEY_HEIGHT, height);
+  return wroteWidth && wroteHeight;
 }
 
 void releaseRecords(UserResolutionTable& table) {
@@ -204,16 +207,17 @@ StoreStatus storeUserSize(const char* path, const char* name, std::int32_t width
     }
     // Writes go into the current group's own section, so the enumeration goes on after it.
     if (!prefs::namesMatch(group.get(), name, prefs::NameMatch::IgnoreAsciiCase)) continue;
-    writeSize(width, height);
+    complete = writeSize(width, height);
     exact = exact || std::strcmp(group.get(), name) == 0;
   }
-  if (complete && !exact) {
-    complete = prefs::appendGroup(name);
-    if (complete) writeSize(width, height);
+  if (complete && !exact) complete = prefs::appendGroup(name) && writeSize(width, height);
+  // A size in some of the groups only may not be the one the keeper keeps: without every
+  // write, nothing is written.
+  if (!complete) {
+    prefs::discardPreferences();
+    return StoreStatus::NoMemory;
   }
-  // Writes already made are written back even when memory ran out: each is the size asked for.
   prefs::closePreferences();
-  if (!complete) return StoreStatus::NoMemory;
   return prefs::fileTrace().writtenWhole ? StoreStatus::Stored : StoreStatus::NotWritten;
 }
 

@@ -51,8 +51,7 @@ enum class StoreStatus {
   NotWritten,  // opened, but the write-back did not reach the file whole (a file this user
                // may only read, a failed write); the file keeps its old content
   NotKept,     // a name canKeepSizeFor refuses; nothing changed
-  NoMemory,    // memory ran out before the size was in every group; what was written is the
-               // size asked for, and the rest of the file is as it was
+  NoMemory,    // memory ran out before the size was in every group; nothing changed
 };
 
 // Stores `width` x `height` for `name` in the file at `path` so that the keeper keeps it: the

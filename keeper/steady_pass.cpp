@@ -39,10 +39,11 @@ bool closeIfSteady() noexcept {
 void learnFromSave(bool writes) noexcept {
   KeeperState& k = keeperState();
   const prefs::FileTrace& trace = prefs::fileTrace();
+  // A write-back that did not reach the file whole is no pass to repeat.
   const bool wrote = trace.written.length >= 0;
   k.steady.known = k.steady.versionAtLoad == k.users.version &&
                    trace.opened == k.steady.loadedFile &&
-                   (writes ? wrote && trace.written == trace.opened : !wrote);
+                   (writes ? trace.writtenWhole && trace.written == trace.opened : !wrote);
   k.steady.file = trace.opened;
   k.steady.tableVersion = k.users.version;
   k.steady.writes = writes;

@@ -16,7 +16,9 @@ posix::LockedOpen posix::openLocked(const char* path, bool forWriting, int* fd) 
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are accepted anyway.
   const int opened =
       ::open(path, (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (opened < 0) return LockedOpen::OpenFailed;
+  // A file that another process holds a lease on refuses a non-blocking open until the lease is
+  // given up: it is held, as a locked one is.
+  if (opened < 0) return errno == EWOULDBLOCK ? LockedOpen::Locked : LockedOpen::OpenFailed;
   struct stat info {};
   struct flock lock {};
   lock.l_type = forWriting ? F_WRLCK : F_RDLCK;

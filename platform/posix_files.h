@@ -9,7 +9,8 @@ enum class LockedOpen {
   Opened,      // `*fd` is open and locked
   OpenFailed,  // open() refused it; errno tells why
   NotRegular,  // not a regular file (a folder, a FIFO, a device)
-  Locked,      // another open file description holds a conflicting lock
+  Locked,      // another open file description holds a conflicting lock, or another process a
+               // lease that the open has to break first
   Failed,      // any other failure; errno tells why
 };
 

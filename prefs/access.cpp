@@ -266,11 +266,13 @@ std::int32_t readLong(const char* key, std::int32_t defaultValue) noexcept {
   return text != nullptr ? parseDecimal(text) : defaultValue;
 }
 
-void writeLong(const char* key, std::int32_t value) noexcept {
+bool writeLong(const char* key, std::int32_t value) noexcept {
   char text[12];
   const std::uint32_t length = formatDecimal(value, text);
   char* storage = reserveValue(key, length);
-  if (storage != nullptr) std::memcpy(storage, text, length + 1);
+  if (storage == nullptr) return false;
+  std::memcpy(storage, text, length + 1);
+  return true;
 }
 
 }  // namespace prefs

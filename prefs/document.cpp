@@ -151,17 +151,21 @@ void closePreferences() noexcept {
   releaseDocument();
 }
 
+void discardPreferences() noexcept {
+  if (isOpen()) releaseDocument();
+}
+
 void closePreferencesRewritingAsRead() noexcept {
   if (!isOpen()) return;
   PreferenceDocument& doc = theDocument;
   // Parsing ends the pieces in place, so only an unparsed document still holds the bytes read;
-  // their fingerprint is known.
+  // their fingerprint is known. Any other is written in its normal form, changed or not.
   if (!doc.modified && doc.lines == Lines::Unparsed) {
     writeText(contentBuffer(doc), doc.fileLength, trace.opened);
-    releaseDocument();
-    return;
+  } else if (doc.lines == Lines::Parsed) {
+    writeBack();
   }
-  closePreferences();
+  releaseDocument();
 }
 
 }  // namespace prefs

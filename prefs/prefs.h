@@ -21,6 +21,10 @@ bool openPreferences(const char* path) noexcept;
 // leaves the file shorter than its old content. Closing a closed document does nothing.
 void closePreferences() noexcept;
 
+// Releases the open document without writing it back, whatever was written into it: the file
+// keeps its bytes. Discarding a closed document does nothing.
+void discardPreferences() noexcept;
+
 // ---- Groups and keys ----
 // A group's section is the run of lines after its header up to the next header; with no current
 // group, the lines before the first header. Names and keys compare ignoring the case of A-Z
@@ -59,9 +63,9 @@ bool isUtf8Document() noexcept;
 std::int32_t readLong(const char* key, std::int32_t defaultValue) noexcept;
 
 // Writes `value` in decimal as the value of `key` in the current group's section, adding the
-// entry at the section's end when it is absent, and marks the document modified; dropped when
-// memory cannot be had.
-void writeLong(const char* key, std::int32_t value) noexcept;
+// entry at the section's end when it is absent, and marks the document modified. False when
+// the write was dropped: no document open, a pending group whose name was lost, or no memory.
+bool writeLong(const char* key, std::int32_t value) noexcept;
 
 // ---- Files a caller has seen before ----
 
@@ -82,10 +86,10 @@ struct FileTrace {
 };
 const FileTrace& fileTrace() noexcept;
 
-// Closes the open document as closePreferences does, except that a document no operation has
-// looked into (none has parsed it) is written back as the very bytes that were read, unparsed:
-// for a caller that knows them to be the file's normal form. Closing a closed document does
-// nothing.
+// Closes the open document, writing it back whether or not it was modified: a document no
+// operation has looked into (none has parsed it) as the very bytes that were read, unparsed,
+// for a caller that knows them to be the file's normal form; any other in its normal form (one
+// whose lines could not be made, not at all). Closing a closed document does nothing.
 void closePreferencesRewritingAsRead() noexcept;
 
 }  // namespace prefs

@@ -31,6 +31,7 @@ TEST(Sizes, OnlyWholePositiveSizesUpToTheLargestScreenAreRead) {
       {" 5x5", {}},
       {"0001920x1080", {1920, 1080}},
       {"9999999999x1", {}},
+      {"99999999999999999999x1", {}},
       {"", {}},
   };
   for (const auto& c : cases) {
@@ -64,6 +65,9 @@ TEST(Folders, TheOptionThenTheCurrentFolderThenTheLayoutsOwn) {
   } cases[] = {
       {facts("other", true, Layout::Shared, "/u"), "/work/other", FolderSource::Option},
       {facts("C:\\x", true, Layout::Shared, "/u"), "C:\\x", FolderSource::Option},
+      {facts("\\\\server\\share\\x", true, Layout::Shared, "/u"), "\\\\server\\share\\x",
+       FolderSource::Option},
+      {facts("\\\\?\\C:\\x", true, Layout::Shared, "/u"), "\\\\?\\C:\\x", FolderSource::Option},
       {facts("", true, Layout::PerUser, "/u"), "/work", FolderSource::CurrentFolder},
       {facts("", false, Layout::PerUser, "/u"), "/u", FolderSource::UserDefault},
       {facts("", false, Layout::PerUser, ""), "/work", FolderSource::Fallback},
@@ -84,6 +88,7 @@ TEST(Names, ShownAndWrittenSoThatEveryByteCanBeToldApart) {
   EXPECT_EQ(ctl::displayName("J\xFCrgen\\\t"), "J\\xFCrgen\\x5C\\x09");
   EXPECT_EQ(ctl::displayName(std::string(255, ' ')), "(255 spaces)");
   EXPECT_EQ(ctl::displayName(""), "(empty)");
+  EXPECT_EQ(ctl::displayName(std::string("\0\x1F\x7F", 3)), "\\x00\\x1F\\x7F");
   EXPECT_EQ(ctl::jsonString(std::string("q\"b\\\x01\x7F\xE9", 7)),
             "\"q\\\"b\\\\\\u0001\\u007f\xC3\xA9\"");
   EXPECT_FALSE(ctl::canKeepSizeFor(std::string("a\0b", 3)));
@@ -130,9 +135,13 @@ TEST(CommandLine, EveryVerbAndOptionByTheTable) {
       {{"--folder"}, nullptr, "--folder needs a folder"},
       {{"--folder="}, nullptr, "--folder needs a folder"},
       {{"--json=yes", "list"}, nullptr, "'--json' takes no value"},
+      {{"--help=x"}, nullptr, "'--help' takes no value"},
+      {{"--version=x"}, nullptr, "'--version' takes no value"},
       {{"set", "--confirm=300", "--yes", "800x600"}, "set", ""},
       {{"set", "--confirm", "301", "800x600"}, "set", "--confirm takes a number of seconds"},
       {{"set", "--confirm", "x", "800x600"}, "set", "--confirm takes a number of seconds"},
+      {{"set", "--confirm", "99999999999999999999", "800x600"}, "set", "--confirm takes"},
+      {{"set", "99999999999999999999x1"}, "set", "is not a size"},
       {{"status", "--yes"}, "status", "--yes does not go with status"},
       {{"a\nb"}, nullptr, "unknown verb 'a\\x0Ab'"},
   };

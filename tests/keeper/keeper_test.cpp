@@ -1,12 +1,13 @@
 // The keeper's passes against real files in a temporary folder and a recording fake
 // environment and display. Every case runs with the table's index and with the plain walk.
 #include "keeper/keeper.h"
-#include "keeper/keeper_testing.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "keeper/keeper_testing.h"
+#include "keeper/profiles.h"
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
 #include "prefs/prefs_testing.h"
@@ -312,12 +313,14 @@ platform::FileCalls tracingCalls() {
 TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
   // Each step: new file bytes (or none), the user, the display's width from then on (or as it
   // was; 0: a display that cannot tell its size), and bytes the file is edited to between the
-  // pass's load and its save (or none); then one pass.
+  // pass's load and its save (or none), or whether it is put back then to the bytes the last
+  // pass left; then one pass.
   struct Step {
     std::optional<std::string> bytes;
     const char* user;
     std::optional<std::int32_t> width = std::nullopt;
     std::optional<std::string> edit = std::nullopt;
+    bool putBack = false;
   };
   const std::string erin = "; c\r\n[erin]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
   const std::string normal = "; c\r\n[Bob]\r\nRes_X = 800\r\nRes_Y = 600\r\n";
@@ -348,6 +351,17 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
       {std::nullopt, "x]y"},
       {std::nullopt, "x]y"},
       {std::nullopt, "x]y"},
+      // A loaded size that differs in the width alone, the height alone or both is a change,
+      // also when the steady file is put back before the save.
+      {"[gina]\r\nRes_X = 800\r\nRes_Y = 600\r\n", "gina"},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 801\r\nRes_Y = 600\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 801\r\nRes_Y = 601\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 802\r\nRes_Y = 602\r\n", "gina", std::nullopt, std::nullopt, true},
+      {std::nullopt, "gina"},
+      {"[gina]\r\nRes_X = 802\r\nRes_Y = 603\r\n", "gina"},
   };
   struct Outcome {
     std::string file;
@@ -362,13 +376,14 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     fakeSystem() = FakeSystem{};
     platform::fileCalls() = tracingCalls();
     for (const Step& step : steps) {
+      const std::string last = readBytes(keeper::PREFERENCE_FILE);
       if (step.bytes) writePrefs(*step.bytes);
       fakeSystem().userName = step.user;
       if (step.width) fakeSystem().width = *step.width;
       fileTrace.clear();
-      if (step.edit) {
+      if (step.edit || step.putBack) {
         keeper::loadProfiles();
-        writePrefs(*step.edit);
+        writePrefs(step.edit ? *step.edit : last);
         keeper::applyCurrentUser();
         keeper::saveProfiles();
       } else {
@@ -386,6 +401,24 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     EXPECT_EQ(outcomes[1][i].switches, outcomes[0][i].switches);
     EXPECT_EQ(outcomes[1][i].calls, outcomes[0][i].calls);
   }
+}
+
+TEST_P(KeeperTest, AWriteBackThatFailsWithoutGrowingTheFileIsNotTakenForWritten) {
+  const std::string normal = "[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n";
+  writePrefs(normal);
+  keeper::runPass();
+  platform::FileCalls calls = platform::defaultFileCalls();
+  calls.write = [](platform::FileHandle, const void*, std::uint32_t, std::uint32_t* written) {
+    *written = 0;
+    return false;
+  };
+  platform::fileCalls() = calls;
+  keeper::runPass();  // would be the first steady pass
+  EXPECT_FALSE(prefs::fileTrace().writtenWhole);
+  EXPECT_FALSE(keeper::keeperState().steady.known);
+  EXPECT_EQ(keeper::storeUserSize(keeper::PREFERENCE_FILE, "alice", 800, 600),
+            keeper::StoreStatus::NotWritten);
+  EXPECT_EQ(prefs(), visible(normal));
 }
 
 TEST_P(KeeperTest, ASteadyPassAllocatesOnlyTheFilesContent) {

@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "keeper/keeper_testing.h"
 #include "platform/platform_testing.h"
+#include "prefs/prefs.h"
 #include "prefs/prefs_testing.h"
 #include "support/fake_system.h"
 #include "support/temp_folder.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -85,7 +91,16 @@ TEST_F(ProfilesTest, AStoredSizeIsWhatTheKeeperThenKeeps) {
       writeBytes(keeper::PREFERENCE_FILE, file);
       ASSERT_EQ(keeper::storeUserSize(keeper::PREFERENCE_FILE, name, 1280, 960),
                 keeper::StoreStatus::Stored);
+      // Every case variant of the name holds the size, and one group is named exactly so.
+      const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(keeper::PREFERENCE_FILE);
+      EXPECT_NE(keeper::findProfile(loaded, name), nullptr);
+      for (const Record& r : recordsOf(loaded.table)) {
+        if (!prefs::namesMatch(r.name.c_str(), name, prefs::NameMatch::IgnoreAsciiCase)) continue;
+        EXPECT_EQ(r, (Record{r.name, 1280, 960}));
+      }
+      // A display that already shows the size would hide a record the keeper makes itself.
       keeper::ScopedKeeperDefaults::reset();
+      fakeSystem() = testing_support::FakeSystem{};
       fakeSystem().userName = name;
       for (int pass = 0; pass < 3; ++pass) keeper::runPass();
       const keeper::UserResolution* record = keeper::findUser(name);
@@ -109,5 +124,61 @@ TEST_F(ProfilesTest, AStoreThatCannotLandChangesNothing) {
             keeper::StoreStatus::NotWritten);
   EXPECT_EQ(readBytes(keeper::PREFERENCE_FILE), file);
 }
+
+TEST_F(ProfilesTest, ALoadOrAStoreShortOfMemorySaysSoAndChangesNothing) {
+  // Case variants of the name, one with a key and fifty without (their writes need more memory
+  // than the document keeps spare), around another user's group; none is the name exactly, so
+  // a group is appended after carol's. The name is long enough to need memory of its own in a
+  // UTF-8 file.
+  static const std::string name = "Bob" + std::string(300, 'x');
+  std::string file = "\xEF\xBB\xBF[bob" + name.substr(3) + "]\nRes_X=8\n";
+  for (int i = 0; i < 50; ++i) file += "[bob" + name.substr(3) + "]\n";
+  file += "[alice]\nRes_X=1\nRes_Y=2\n[BOB" + std::string(300, 'X') + "]\nRes_Y=600000\n[carol]\n";
+  const auto store = [] {
+    return keeper::storeUserSize(keeper::PREFERENCE_FILE, name.c_str(), 1280, 960);
+  };
+  writeBytes(keeper::PREFERENCE_FILE, file);
+  const std::vector<Record> all = recordsOf(keeper::loadProfilesAt(keeper::PREFERENCE_FILE).table);
+  ASSERT_EQ(store(), keeper::StoreStatus::Stored);
+  const std::string stored = readBytes(keeper::PREFERENCE_FILE);
+  for (std::uint64_t n = 1; n < 1000; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
+    const std::uint64_t refused = platform::injectedAllocationFailures();
+    writeBytes(keeper::PREFERENCE_FILE, file);
+    platform::failAllocation(n, false);
+    const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(keeper::PREFERENCE_FILE);
+    if (loaded.status == keeper::LoadStatus::Loaded) {
+      EXPECT_EQ(recordsOf(loaded.table), all);
+    }
+    // The load closed the file: another program may open it for writing.
+    platform::FileHandle writer = platform::INVALID_FILE;
+    ASSERT_TRUE(platform::fileCalls().openReadWrite(keeper::PREFERENCE_FILE, &writer));
+    platform::fileCalls().close(writer);
+
+    platform::failAllocation(n, false);
+    const keeper::StoreStatus status = store();
+    platform::failAllocation(0, false);
+    if (status == keeper::StoreStatus::Stored) {
+      EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(stored));
+    } else {
+      EXPECT_NE(status, keeper::StoreStatus::NotKept);  // NotOpened: no memory for the content
+      EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(file));
+    }
+    if (platform::injectedAllocationFailures() == refused || HasFailure()) break;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under the sanitizers: a load leaves no memory behind, and the leak check that says so is on.
+TEST_F(ProfilesTest, ALoadLeavesNoMemoryBehind) {
+  static std::uintptr_t hidden[64];  // memory nothing points to: its addresses kept inverted
+  for (std::uintptr_t& a : hidden) a = ~reinterpret_cast<std::uintptr_t>(platform::allocate(32));
+  EXPECT_NE(__lsan_do_recoverable_leak_check(), 0) << "the leak check is off";
+  for (const std::uintptr_t a : hidden) platform::release(reinterpret_cast<void*>(~a));
+  writeBytes(keeper::PREFERENCE_FILE, FILES[0]);
+  EXPECT_EQ(keeper::loadProfilesAt(keeper::PREFERENCE_FILE).status, keeper::LoadStatus::Loaded);
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+}
+#endif
 
 }  // namespace

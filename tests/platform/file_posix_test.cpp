@@ -1,12 +1,17 @@
 // The POSIX file calls open regular files only: a FIFO among the others, since a keeper that
 // opened one for reading would wait for a writer for ever. A refused open keeps no descriptor.
-// Linux only (the descriptors are counted in /proc).
+// A file another process holds is told from a missing one. Linux only (the descriptors are
+// counted in /proc).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "platform/tools.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -40,6 +45,33 @@ TEST(PosixFiles, OnlyRegularFilesOpenAndARefusalKeepsNoDescriptor) {
   }
   EXPECT_EQ(openDescriptors(), before);
   io.close(holder);
+}
+
+// A held file is told from a missing or refused one, so that the tools wait for it.
+TEST(PosixFiles, AFileAnotherProcessHoldsIsHeldNotMissing) {
+  const testing_support::TempFolder folder;
+  const std::string path = folder.file("Pref.txt");
+  testing_support::writeBytes(path, "[a]\n");
+  EXPECT_EQ(platform::probeOpen(folder.file("none").c_str(), false), platform::OpenProbe::Missing);
+  EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Opened);
+
+  // Locked by another open of the file, which meets it as another process's would.
+  platform::FileHandle holder = platform::INVALID_FILE;
+  ASSERT_TRUE(platform::fileCalls().openReadWrite(path.c_str(), &holder));
+  EXPECT_EQ(platform::probeOpen(path.c_str(), false), platform::OpenProbe::Busy);
+  EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Busy);
+  platform::fileCalls().close(holder);
+
+  // A lease (as a file server takes one): the open that would break it is refused for now.
+  const int leaseHolder = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(leaseHolder, 0);
+  const auto previous = ::signal(SIGIO, SIG_IGN);  // the holder's news of the break
+  if (::fcntl(leaseHolder, F_SETLEASE, F_RDLCK) == 0) {
+    EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Busy);
+    ::fcntl(leaseHolder, F_SETLEASE, F_UNLCK);
+  }
+  ::signal(SIGIO, previous);
+  ::close(leaseHolder);
 }
 
 }  // namespace

@@ -177,6 +177,25 @@ TEST_F(DocumentTest, AFileInNormalFormIsRewrittenOverItsOwnContent) {
   }
 }
 
+TEST_F(DocumentTest, ARewriteAsReadWritesAParsedOrChangedDocumentInNormalForm) {
+  const std::string untidy = "[a]\nk=1\n";
+  const struct {
+    std::function<void()> work;
+    std::string expected;
+  } cases[] = {
+      {[] {}, untidy},
+      {[] { prefs::examineGroups(); }, "[a]\r\nk = 1\r\n"},
+      {[] { prefs::selectGroup("a"), prefs::writeLong("k", 2); }, "[a]\r\nk = 2\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = fileWith(untidy);
+    ASSERT_TRUE(prefs::openPreferences(path.c_str()));
+    c.work();
+    prefs::closePreferencesRewritingAsRead();
+    EXPECT_EQ(visible(readBytes(path)), visible(c.expected));
+  }
+}
+
 TEST_F(DocumentTest, AnAnsiFileNeverTurnsIntoAUtf8OneWhenWrittenBack) {
   // Once the blank line is gone, the entry's key would start the file with the byte-order mark.
   const std::string written = afterClose("\n\xEF\xBB\xBF[a]\n[z]\n", touchLastGroup);
