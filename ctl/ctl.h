@@ -58,6 +58,7 @@ enum class FolderSource {
   Installed,      // the shared layout: the folder the installer recorded
   UserDefault,    // the per-user layout: this user's own folder
   Fallback,       // none of those: the current folder, although it holds no Data/Pref.txt
+  NotChosen,      // none of those, running elevated: no folder (path empty, so no file)
 };
 
 struct Folder {
@@ -74,15 +75,22 @@ struct FolderFacts {
   Layout layout = Layout::NotInstalled;
   std::string sharedFolder;  // the installed shared folder, or empty
   std::string userFolder;    // this user's own folder, or empty (its variable unset)
+  bool elevated = false;     // this process runs with administrators' rights
 };
 
 // The folder meant by `facts`: the option when given (made absolute against the current
 // folder), else the current folder when it holds Data/Pref.txt, else this user's own folder in
-// the per-user layout or the shared folder in the shared layout, else the current folder.
+// the per-user layout or the shared folder in the shared layout, else the current folder. A
+// process running elevated takes the current folder only when the option names it: another
+// user may have placed its Data/Pref.txt there (NotChosen where nothing else is known).
 Folder chooseFolderFrom(const FolderFacts& facts);
 
 // The same, with the facts of this process and system. Changes nothing.
 Folder chooseFolder(const std::string& option);
+
+// Called first by the programs for people: running elevated, they open the file only by its
+// own path, never through a link another user could have placed (platform::openOnlyByOwnPath).
+void openSafelyWhenElevated();
 
 // One plain line saying how the folder was chosen, e.g. "the installed shared folder
 // (HKLM\Software\reskeeper, DataFolder)".

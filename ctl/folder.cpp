@@ -38,13 +38,16 @@ Folder chooseFolderFrom(const FolderFacts& facts) {
     return {absolute ? facts.option : join(facts.current, facts.option), FolderSource::Option,
             facts.layout};
   }
-  if (facts.currentHasFile) return {facts.current, FolderSource::CurrentFolder, facts.layout};
+  if (facts.currentHasFile && !facts.elevated) {
+    return {facts.current, FolderSource::CurrentFolder, facts.layout};
+  }
   if (facts.layout == Layout::PerUser && !facts.userFolder.empty()) {
     return {facts.userFolder, FolderSource::UserDefault, facts.layout};
   }
   if (facts.layout == Layout::Shared && !facts.sharedFolder.empty()) {
     return {facts.sharedFolder, FolderSource::Installed, facts.layout};
   }
+  if (facts.elevated) return {"", FolderSource::NotChosen, facts.layout};
   return {facts.current, FolderSource::Fallback, facts.layout};
 }
 
@@ -56,7 +59,12 @@ Folder chooseFolder(const std::string& option) {
   facts.layout = platform::installedLayout();
   facts.sharedFolder = fromPlatform(platform::installedDataFolder);
   facts.userFolder = fromPlatform(platform::userDataFolder);
+  facts.elevated = platform::runningElevated();
   return chooseFolderFrom(facts);
+}
+
+void openSafelyWhenElevated() {
+  if (platform::runningElevated()) platform::openOnlyByOwnPath();
 }
 
 std::string describeSource(FolderSource source) {
@@ -72,6 +80,9 @@ std::string describeSource(FolderSource source) {
       return "this user's own folder (" + userFolderHint() + ")";
     case FolderSource::Fallback:
       return "the current folder (no other folder is known)";
+    case FolderSource::NotChosen:
+      return "none: running as an administrator, the current folder is taken only when "
+             "--folder names it";
   }
   return "";
 }
@@ -97,6 +108,7 @@ std::string layoutName(Layout layout) {
 }
 
 std::string preferenceFilePath(const Folder& folder) {
+  if (folder.source == FolderSource::NotChosen) return "";
   return join(folder.path, keeper::PREFERENCE_FILE);
 }
 

@@ -11,6 +11,7 @@
 int main(int argc, char** argv) {
   using namespace ctl;
   platform::loadLibrariesFromSystemOnly();
+  openSafelyWhenElevated();
   const cli::Parsed parsed = cli::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   const cli::Invocation& invocation = parsed.invocation;
   if (!parsed.problem.empty()) {

@@ -4,6 +4,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/internal.h"
+#include "keeper/keeper.h"
 #include "platform/platform.h"
 #include "platform/tools.h"
 #include "product_facts.h"
@@ -11,8 +12,22 @@
 namespace ctl {
 namespace {
 
+// Running as an administrator, the file is opened only by its own path: one another user could
+// have linked elsewhere reads as one this user may not open.
+std::string elevatedHint() {
+  return platform::runningElevated()
+             ? " (running as an administrator, reskeeperctl opens it only by its own path: "
+               "not through a link or junction, not one with another name)"
+             : "";
+}
+
 // Why there is no file, by where it was looked for.
 std::string missingFileText(const Status& s) {
+  if (s.folder.source == FolderSource::NotChosen) {
+    return "no preference file is chosen: running as an administrator, reskeeperctl takes "
+           "none from the current folder, where another user may have placed one; name the "
+           "folder with --folder";
+  }
   const std::string start = "there is no " + s.file + ": the keeper reads and stores nothing ";
   if (s.folder.source == FolderSource::UserDefault) {
 #ifdef _WIN32
@@ -62,7 +77,7 @@ Status readStatus(const Folder& folder) {
                               " for over 5 s: while it does, the keeper can neither read nor "
                               "store sizes; close that program");
   } else if (read != EXIT_OK) {
-    find(EXIT_UNREADABLE, "this user cannot read " + s.file +
+    find(EXIT_UNREADABLE, "this user cannot read " + s.file + elevatedHint() +
                               ": the keeper keeps nothing from it; give this user read and "
                               "write access to it");
   }
@@ -71,7 +86,7 @@ Status readStatus(const Folder& folder) {
     s.fileState.writable = write == EXIT_OK || write == EXIT_UNREADABLE;
     if (write == EXIT_UNWRITABLE) {
       find(EXIT_UNWRITABLE,
-           "this user cannot write " + s.file +
+           "this user cannot write " + s.file + elevatedHint() +
                ": the keeper applies what the file holds but records no new size; give this "
                "user write access to its bytes" +
                (s.folder.layout == Layout::Shared ? " (installing again does)" : ""));
@@ -88,6 +103,14 @@ Status readStatus(const Folder& folder) {
          "USERNAME is empty: the keeper stores the size before the first "
          "group, where it never reads it back, so no size is kept; set "
          "USERNAME to the user's name");
+  }
+  if (folder.source != FolderSource::Option && folder.source != FolderSource::CurrentFolder &&
+      platform::runningElevated() && platform::regularFileExists(keeper::PREFERENCE_FILE)) {
+    s.notes.push_back(
+        "running as an administrator, reskeeperctl does not take the current folder's " +
+        std::string(keeper::PREFERENCE_FILE) +
+        ", which another user may have placed there; "
+        "name the folder with --folder to use it");
   }
   if (s.user.state == UserNameState::Set && !platform::userNameFitsCodePage()) {
     s.notes.push_back(

@@ -37,6 +37,8 @@ const char* sourceKey(FolderSource source) {
       return "installed-shared";
     case FolderSource::UserDefault:
       return "user-own";
+    case FolderSource::NotChosen:
+      return "none";
     case FolderSource::Fallback:
       break;
   }

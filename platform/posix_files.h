@@ -5,12 +5,17 @@
 
 namespace platform::posix {
 
+// How the path may reach the file: any way, or only by its own path: no symbolic link on the
+// way, the file itself none, and no other name (hard link) of the file.
+enum class Reach { Any, OwnPath };
+
 enum class LockedOpen {
   Opened,      // `*fd` is open and locked
   OpenFailed,  // open() refused it; errno tells why
   NotRegular,  // not a regular file (a folder, a FIFO, a device)
   Locked,      // another open file description holds a conflicting lock, or another process a
                // lease that the open has to break first
+  NotOwnPath,  // reached through a link, a link itself, or with another name (Reach::OwnPath)
   Failed,      // any other failure; errno tells why
 };
 
@@ -20,6 +25,7 @@ enum class LockedOpen {
 // writing, a read lock for reading. Like Windows' share modes, while one process holds it open
 // for writing no other can open it, and while one reads it no other can open it for writing.
 // Nothing stays open unless the result is Opened.
-LockedOpen openLocked(const char* path, bool forWriting, int* fd) noexcept;
+LockedOpen openLocked(const char* path, bool forWriting, int* fd,
+                      Reach reach = Reach::Any) noexcept;
 
 }  // namespace platform::posix

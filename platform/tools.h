@@ -25,6 +25,18 @@ enum class OpenProbe {
 };
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept;
 
+// Whether this process runs with administrators' rights: on Windows, the Administrators group
+// is enabled in its token (started elevated, or as SYSTEM); on Linux, as root.
+bool runningElevated() noexcept;
+
+// From now on this process opens a file (the store's file calls and probeOpen alike) only when
+// its path reaches it by its own name: no link or junction on the way, the file itself none,
+// and no other name of the file, which someone could have linked to another. Any other is
+// refused, as one this user may not open (OpenProbe::Denied). A program for people running
+// elevated calls it first, so that no link another user placed can make it read or write a
+// file of theirs choosing; the keeper never calls it.
+void openOnlyByOwnPath() noexcept;
+
 // A stamp of the file's last modification (its time in the system's finest unit): it changes
 // at every write. False when it cannot be had.
 bool fileStamp(const char* path, std::int64_t* stamp) noexcept;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "platform/posix_files.h"
 #include "platform/tools.h"
 #include "product_facts.h"
@@ -27,9 +28,43 @@ bool regularFileExists(const char* path) noexcept {
   return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
+namespace {
+
+bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
   int fd = -1;
-  switch (posix::openLocked(path, forWriting, &fd)) {
+  if (posix::openLocked(path, true, &fd, posix::Reach::OwnPath) != posix::LockedOpen::Opened) {
+    return false;
+  }
+  *file = fd;
+  return true;
+}
+
+bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
+  int fd = -1;
+  if (posix::openLocked(path, false, &fd, posix::Reach::OwnPath) != posix::LockedOpen::Opened) {
+    return false;
+  }
+  *file = fd;
+  return true;
+}
+
+}  // namespace
+
+bool runningElevated() noexcept {
+  return ::geteuid() == 0;
+}
+
+void openOnlyByOwnPath() noexcept {
+  fileCalls().openReadWrite = openReadWriteByOwnPath;
+  fileCalls().openReadOnly = openReadOnlyByOwnPath;
+}
+
+OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
+  // The probe opens the file as the store's file calls in use do.
+  const posix::Reach reach =
+      fileCalls().openReadOnly == openReadOnlyByOwnPath ? posix::Reach::OwnPath : posix::Reach::Any;
+  int fd = -1;
+  switch (posix::openLocked(path, forWriting, &fd, reach)) {
     case posix::LockedOpen::Opened:
       ::close(fd);
       return OpenProbe::Opened;
@@ -37,6 +72,8 @@ OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
       return OpenProbe::Missing;
     case posix::LockedOpen::Locked:
       return OpenProbe::Busy;
+    case posix::LockedOpen::NotOwnPath:
+      return OpenProbe::Denied;
     case posix::LockedOpen::OpenFailed:
       if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR) return OpenProbe::Missing;
       if (errno == EACCES || errno == EPERM || errno == EROFS) return OpenProbe::Denied;

@@ -22,19 +22,56 @@ bool regularFileExists(const char* path) noexcept {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+namespace {
+
+bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
+  return windows::openShared(path, true, file, windows::Reach::OwnPath) ==
+         windows::SharedOpen::Opened;
+}
+
+bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
+  return windows::openShared(path, false, file, windows::Reach::OwnPath) ==
+         windows::SharedOpen::Opened;
+}
+
+}  // namespace
+
+bool runningElevated() noexcept {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  BOOL member = FALSE;
+  if (::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &administrators)) {
+    if (!::CheckTokenMembership(nullptr, administrators, &member)) member = FALSE;
+    ::FreeSid(administrators);
+  }
+  return member != FALSE;
+}
+
+void openOnlyByOwnPath() noexcept {
+  fileCalls().openReadWrite = openReadWriteByOwnPath;
+  fileCalls().openReadOnly = openReadOnlyByOwnPath;
+}
+
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
+  // The probe opens the file as the store's file calls in use do.
+  const windows::Reach reach = fileCalls().openReadOnly == openReadOnlyByOwnPath
+                                   ? windows::Reach::OwnPath
+                                   : windows::Reach::Any;
   // A folder is refused as access denied, which would read as a question of rights.
   const DWORD attributes = ::GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return OpenProbe::Missing;
   }
   FileHandle file = INVALID_FILE;
-  switch (windows::openShared(path, forWriting, &file)) {
+  switch (windows::openShared(path, forWriting, &file, reach)) {
     case windows::SharedOpen::Opened:
       ::CloseHandle(reinterpret_cast<HANDLE>(file));
       return OpenProbe::Opened;
     case windows::SharedOpen::NotRegular:
       return OpenProbe::Missing;
+    case windows::SharedOpen::NotOwnPath:
+      return OpenProbe::Denied;
     case windows::SharedOpen::Failed:
       break;
   }
@@ -63,7 +100,6 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
 }
 
 namespace {
-
 
 // The string value `name` of the product's key, environment variables expanded, copied with
 // its zero byte into `buffer` of `capacity` bytes; its length, 0 when there is none or it does

@@ -7,9 +7,14 @@
 
 namespace platform::windows {
 
+// How the path may reach the file: any way, or only by its own path: no link or junction on
+// the way, the file itself none, and no other name (hard link) of the file.
+enum class Reach { Any, OwnPath };
+
 enum class SharedOpen {
   Opened,      // `*file` is open
   NotRegular,  // not a regular file on disk (a folder, a console, a pipe, a device)
+  NotOwnPath,  // reached through a link, a link itself, or with another name (Reach::OwnPath)
   Failed,      // CreateFileA refused it; GetLastError tells why
 };
 
@@ -17,6 +22,7 @@ enum class SharedOpen {
 // sharing it for reading only: while one process holds it open for writing no other can open
 // it, and while one reads it no other can open it for writing. Never creates a file; nothing
 // stays open unless the result is Opened.
-SharedOpen openShared(const char* path, bool forWriting, FileHandle* file) noexcept;
+SharedOpen openShared(const char* path, bool forWriting, FileHandle* file,
+                      Reach reach = Reach::Any) noexcept;
 
 }  // namespace platform::windows

@@ -35,6 +35,7 @@ int refuse(const std::wstring& problem) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   platform::loadLibrariesFromSystemOnly();
+  ctl::openSafelyWhenElevated();
   int count = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   std::wstring folder;

@@ -18,6 +18,10 @@ bool showsAsItself(const std::string& name) {
 std::string findingWords(const ctl::Finding& finding, const ctl::Status& status) {
   switch (finding.status) {
     case ctl::EXIT_NO_FILE:
+      if (status.folder.source == ctl::FolderSource::NotChosen)
+        return "Running as an administrator, reskeeper Settings takes no preference file from "
+               "the folder it was started in, where another user may have placed one. Start "
+               "it with --folder and the folder's name.";
       if (status.folder.source == ctl::FolderSource::UserDefault)
         return "There is no preference file at " + status.file +
                ". reskeeper makes it when you sign in and keeps nothing until then; sign out "

@@ -48,8 +48,10 @@ TEST(Sizes, OnlyWholePositiveSizesUpToTheLargestScreenAreRead) {
 }
 
 TEST(Folders, TheOptionThenTheCurrentFolderThenTheLayoutsOwn) {
-  const auto facts = [](std::string option, bool here, Layout layout, std::string user) {
+  const auto facts = [](std::string option, bool here, Layout layout, std::string user,
+                        bool elevated = false) {
     ctl::FolderFacts f;
+    f.elevated = elevated;
     f.option = option;
     f.current = "/work";
     f.currentHasFile = here;
@@ -74,6 +76,12 @@ TEST(Folders, TheOptionThenTheCurrentFolderThenTheLayoutsOwn) {
       {facts("", false, Layout::Shared, "/u"), "C:\\ProgramData\\reskeeper",
        FolderSource::Installed},
       {facts("", false, Layout::NotInstalled, "/u"), "/work", FolderSource::Fallback},
+      // Elevated, the current folder is taken only when named.
+      {facts("", true, Layout::PerUser, "/u", true), "/u", FolderSource::UserDefault},
+      {facts("", true, Layout::Shared, "/u", true), "C:\\ProgramData\\reskeeper",
+       FolderSource::Installed},
+      {facts("", true, Layout::NotInstalled, "/u", true), "", FolderSource::NotChosen},
+      {facts(".", true, Layout::NotInstalled, "/u", true), "/work/.", FolderSource::Option},
   };
   for (const auto& c : cases) {
     const ctl::Folder folder = ctl::chooseFolderFrom(c.facts);
@@ -81,6 +89,9 @@ TEST(Folders, TheOptionThenTheCurrentFolderThenTheLayoutsOwn) {
     EXPECT_EQ(folder.source, c.source) << c.path;
     EXPECT_EQ(folder.layout, c.facts.layout);
   }
+  EXPECT_EQ(ctl::preferenceFilePath(
+                ctl::chooseFolderFrom(facts("", true, Layout::NotInstalled, "/u", true))),
+            "");
 }
 
 TEST(Names, ShownAndWrittenSoThatEveryByteCanBeToldApart) {

@@ -43,9 +43,15 @@ class Ctl:
         self.wine = isinstance(s.program, Wine)
         self.path = shutil.copy(path, os.path.join(s.program.bin, os.path.basename(path)))
 
-    def run(self, folder, user, *args, nobody=False, home="/nonexistent", display=None):
-        """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`."""
+    def run(self, folder, user, *args, nobody=False, home="/nonexistent", display=None,
+            here=False):
+        """(exit status, stdout, stderr) of reskeeperctl ARGS run in `folder` as `user`, with
+        --folder naming it unless ARGS name one or `here` says to leave the choice to
+        reskeeperctl (which, run as root or under wine, where every program runs elevated,
+        takes no file from the current folder unless told)."""
         args = [a if isinstance(a, bytes) else a.encode() for a in args]
+        if not here and b"--folder" not in args:
+            args = [b"--folder", (windows_path(folder) if self.wine else folder).encode()] + args
         if self.wine:
             name = b"" if user is None else user.decode("latin-1").encode()
             session = self.s.program.session
@@ -68,8 +74,10 @@ class Ctl:
                                             stdin=scenarios.subprocess.DEVNULL, timeout=120)
         return done.returncode, done.stdout, done.stderr
 
-    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent", display=None):
-        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home, display=display)
+    def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent", display=None,
+               here=False):
+        code, out, err = self.run(folder, user, *args, nobody=nobody, home=home, display=display,
+                                  here=here)
         check(code == status, "reskeeperctl %s: expected exit status %d, got %d\nstdout:\n%s\n"
               "stderr:\n%s" % (" ".join(map(str, args)), status, code,
                                out.decode(errors="replace"), err.decode(errors="replace")))
@@ -146,7 +154,8 @@ def at_terminal(ctl, folder, user, args, answer=None, after=None):
     for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
         if name in os.environ:
             env[name] = os.environ[name]
-    process = scenarios.subprocess.Popen([ctl.path, *args], cwd=folder, env=env, stdin=terminal,
+    process = scenarios.subprocess.Popen([ctl.path, "--folder", folder, *args], cwd=folder,
+                                         env=env, stdin=terminal,
                                          stdout=scenarios.subprocess.DEVNULL, stderr=terminal)
     os.close(terminal)
     shown = b""
@@ -241,16 +250,35 @@ def per_user_folder(s, ctl):
     with open(os.path.join(own, "Data", "Pref.txt"), "wb") as f:
         f.write(data)
     elsewhere = s.work(None, data=False)
-    out, _ = ctl.expect(9, elsewhere, b"alice", "status", "--json", home=home)
+    out, _ = ctl.expect(9, elsewhere, b"alice", "status", "--json", home=home, here=True)
     report = json.loads(out.decode("utf-8"))
     check((report["chosen"], report["layout"], report["record"]) ==
           ("user-own", "per-user", {"width": 800, "height": 600}) and
           report["file"] == os.path.join(own, "Data", "Pref.txt"), "status said:\n%s" % out.decode())
-    _, err = ctl.expect(2, elsewhere, b"alice", "set", "--user", "bob", "800x600", home=home)
+    _, err = ctl.expect(2, elsewhere, b"alice", "set", "--user", "bob", "800x600", home=home,
+                        here=True)
     check(b"bob's own file" in err, "the refusal said:\n%s" % err.decode(errors="replace"))
-    ctl.expect(0, elsewhere, b"alice", "set", "--force", "1024x768", home=home)
+    ctl.expect(0, elsewhere, b"alice", "set", "--force", "1024x768", home=home, here=True)
     with open(os.path.join(own, "Data", "Pref.txt"), "rb") as f:
         check(f.read() == group(b"alice", 1024, 768), "set for oneself missed the own file")
+
+
+@case(LINUX, WINDOWS)
+def elevated(s, ctl):
+    """Run elevated (as root; under wine every program is), reskeeperctl takes no file from the
+    current folder unless --folder names it, and opens none through a link; run as a standard
+    user, it takes the current folder's, and follows the link."""
+    work = s.work(group(b"alice", 800, 600))
+    out, _ = ctl.expect(3, work, b"alice", "status", "--json", here=True)
+    chosen = json.loads(out.decode("utf-8"))["chosen"]
+    check(chosen == ("none" if ctl.wine else "user-own"), "status chose %s" % chosen)
+    if not ctl.wine:
+        _, out, _ = ctl.run(work, b"alice", "status", "--json", here=True, nobody=True)
+        check(json.loads(out.decode("utf-8"))["chosen"] == "current-folder", "as nobody: %s" % out)
+        linked = work + ".link"
+        os.symlink(work, linked)
+        ctl.expect(4, linked, b"alice", "list")
+        ctl.expect(0, linked, b"alice", "list", nobody=True)
 
 
 # ---- list --json and bad input ---------------------------------------------------------------

@@ -99,7 +99,9 @@ def scenario(s, settings, root, picture, question_picture):
     s.start(work, b"alice", nobody=True)
     s.expect(work, group(b"alice", 1280, 1024) + COMMENT, (1280, 1024))
     program = shutil.copy(settings, os.path.join(root, "bin", "reskeeper-settings.exe"))
+    # Under wine every program runs elevated, and so takes its folder only from --folder.
     session.start(work, "cmd", "/c", "set", "USERNAME=alice&&", windows_path(program),
+                  "--folder", r"C:\ProgramData\reskeeper",
                   log=os.path.join(root, "program-settings.log"))
     found = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 120)
     check(found, "no window %r appeared\n%s" % (TITLE, s.logs()))

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "platform/platform_testing.h"
 #include "platform/tools.h"
 #include "support/temp_folder.h"
 
@@ -72,6 +73,33 @@ TEST(PosixFiles, AFileAnotherProcessHoldsIsHeldNotMissing) {
   }
   ::signal(SIGIO, previous);
   ::close(leaseHolder);
+}
+
+// Opened only by its own path, a file reached through a link, a link itself, or one with
+// another name is refused as one this user may not open; the plain one opens.
+TEST(PosixFiles, ByItsOwnPathNoLinkIsFollowed) {
+  const testing_support::TempFolder folder;
+  std::filesystem::create_directories(folder.path() / "real" / "Data");
+  const std::string plain = folder.file("real/Data/Pref.txt");
+  testing_support::writeBytes(plain, "[a]\n");
+  testing_support::writeBytes(folder.file("other.txt"), "[b]\n");
+  std::filesystem::create_directory_symlink(folder.path() / "real", folder.path() / "linked");
+  std::filesystem::create_symlink(plain, folder.path() / "real" / "symlink.txt");
+  std::filesystem::create_hard_link(folder.file("other.txt"), folder.file("real/hard.txt"));
+  platform::ScopedPlatformDefaults defaults;
+  EXPECT_EQ(platform::probeOpen(folder.file("linked/Data/Pref.txt").c_str(), true),
+            platform::OpenProbe::Opened);  // any path reaches it, until told otherwise
+  platform::openOnlyByOwnPath();
+  for (const char* other : {"linked/Data/Pref.txt", "real/symlink.txt", "real/hard.txt"}) {
+    EXPECT_EQ(platform::probeOpen(folder.file(other).c_str(), true), platform::OpenProbe::Denied)
+        << other;
+    platform::FileHandle file = platform::INVALID_FILE;
+    EXPECT_FALSE(platform::fileCalls().openReadOnly(folder.file(other).c_str(), &file)) << other;
+  }
+  EXPECT_EQ(platform::probeOpen(plain.c_str(), true), platform::OpenProbe::Opened);
+  platform::FileHandle file = platform::INVALID_FILE;
+  ASSERT_TRUE(platform::fileCalls().openReadWrite(plain.c_str(), &file));
+  platform::fileCalls().close(file);
 }
 
 }  // namespace

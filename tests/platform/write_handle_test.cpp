@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_testing.h"
+#include "platform/tools.h"
 #include "support/temp_folder.h"
 
 #ifdef _WIN32
@@ -55,6 +56,24 @@ TEST(WriteHandle, ReadsAndWritesTheBytesOnlyAndRewritesInPlace) {
   EXPECT_FALSE(calls.reserve(file, 64));
   calls.close(file);
   EXPECT_EQ(readBytes(path), "[alice]\r\n");
+}
+
+// Opened only by its own path (as the tools run elevated), a file with another name is refused
+// by the store's opens and the probe alike, and a file reached by its own full path opens.
+TEST(WriteHandle, ByItsOwnPathAFileWithAnotherNameIsRefused) {
+  platform::ScopedPlatformDefaults defaults;
+  TempFolder folder;
+  const std::string plain = folder.file("Pref.txt");
+  const std::string linked = folder.file("linked.txt");
+  writeBytes(plain, "[a]\r\n");
+  writeBytes(folder.file("other.txt"), "[b]\r\n");
+  ASSERT_TRUE(::CreateHardLinkA(linked.c_str(), folder.file("other.txt").c_str(), nullptr));
+  platform::openOnlyByOwnPath();
+  platform::FileHandle file = platform::INVALID_FILE;
+  EXPECT_FALSE(platform::fileCalls().openReadOnly(linked.c_str(), &file));
+  EXPECT_EQ(platform::probeOpen(linked.c_str(), true), platform::OpenProbe::Denied);
+  ASSERT_TRUE(platform::fileCalls().openReadWrite(plain.c_str(), &file));
+  platform::fileCalls().close(file);
 }
 
 }  // namespace
