@@ -17,6 +17,6 @@ else()
 endif()
 # The library reskeeperctl shares with reskeeper Settings, and reskeeperctl's command line.
 set(RESKEEPER_CTL_SOURCES
-  ctl/folder.cpp ctl/size.cpp ctl/names.cpp ctl/exits.cpp ctl/file.cpp ctl/modes.cpp
-  ctl/status.cpp ctl/set.cpp)
-set(RESKEEPER_CLI_SOURCES ctl/command_line.cpp ctl/verbs.cpp ctl/json.cpp)
+  ctl/folder.cpp ctl/size.cpp ctl/names.cpp ctl/file.cpp ctl/modes.cpp ctl/status.cpp
+  ctl/set.cpp)
+set(RESKEEPER_CLI_SOURCES ctl/command_line.cpp ctl/exits.cpp ctl/verbs.cpp ctl/json.cpp)

@@ -11,6 +11,39 @@
 
 namespace ctl::cli {
 
+// The exit statuses of reskeeperctl. A lower status is the more fundamental problem: status
+// exits with the lowest it found.
+enum Exit : int {
+  EXIT_OK = 0,
+  EXIT_FAILED = 1,          // the operation failed for another reason
+  EXIT_USAGE = 2,           // bad input; nothing changed
+  EXIT_NO_FILE = 3,         // no Data/Pref.txt in the folder
+  EXIT_UNREADABLE = 4,      // the file cannot be read, or stayed held past the bounded wait
+  EXIT_UNWRITABLE = 5,      // this user cannot write the file
+  EXIT_USERNAME_UNSET = 6,  // USERNAME unset: the keeper keeps the size under 255 spaces
+  EXIT_USERNAME_EMPTY = 7,  // USERNAME empty: the keeper never reads a kept size back
+  EXIT_NOT_A_MODE = 8,      // the record is not a mode of this display / set refused a size
+  EXIT_NO_KEEPER = 9,       // no keeper runs in this session
+  EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
+  EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
+  EXIT_RETURNED = 12,       // set: the new size was not kept; the one before came back
+};
+
+// Each exit status with its meaning in a few words, in order, for help texts and checks.
+struct ExitMeaning {
+  Exit status;
+  const char* words;
+};
+extern const ExitMeaning EXIT_MEANINGS[];
+extern const std::size_t EXIT_MEANING_COUNT;
+
+// The exit status of each result the library gives (exits.cpp, one table for all).
+Exit exitStatus(Problem problem);
+Exit exitStatus(SetResult result);
+Exit exitStatus(FileAccess access);
+// The status a report exits with: its lowest problem's, EXIT_OK when it found none.
+Exit exitStatus(const StatusReport& report);
+
 // The options a verb may take, as bits.
 enum OptionBit : unsigned {
   OPTION_JSON = 1u << 0,

@@ -13,39 +13,58 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "keeper/profiles.h"
 #include "platform/tools.h"
 
 namespace ctl {
 
-// The exit statuses of reskeeperctl, also the status of each finding and of set's outcome. A
-// lower status is the more fundamental problem: status exits with the lowest it found.
-enum Exit : int {
-  EXIT_OK = 0,
-  EXIT_FAILED = 1,          // the operation failed for another reason
-  EXIT_USAGE = 2,           // bad input; nothing changed
-  EXIT_NO_FILE = 3,         // no Data/Pref.txt in the folder
-  EXIT_UNREADABLE = 4,      // the file cannot be read, or stayed busy past the bounded wait
-  EXIT_UNWRITABLE = 5,      // this user cannot write the file
-  EXIT_USERNAME_UNSET = 6,  // USERNAME unset: the keeper keeps the size under 255 spaces
-  EXIT_USERNAME_EMPTY = 7,  // USERNAME empty: the keeper never reads a kept size back
-  EXIT_NOT_A_MODE = 8,      // the record is not a mode of this display / set refused a size
-  EXIT_NO_KEEPER = 9,       // no keeper runs in this session
-  EXIT_NO_DISPLAY = 10,     // the display cannot be reached or its size cannot be told
-  EXIT_DID_NOT_STAY = 11,   // set: stored, but the keeper wrote over it every time
-  EXIT_RETURNED = 12,       // set: the new size was not kept; the one before came back
+// ---- What the tools find ----
+// Each result is a kind of its own; reskeeperctl maps each to its exit status in one table
+// (ctl/exits.cpp), and reskeeper Settings to its words (settings/words.cpp), so that a kind
+// without a status or words does not compile.
+
+// What the preference file came to when the tools read or probed it.
+enum class FileAccess {
+  Fine,        // read whole; or, probed for writing, this user may write it
+  Missing,     // no such file (or not a regular file)
+  Unreadable,  // it cannot be read: this user may not, or it cannot be read whole
+  Held,        // another program held it for longer than the bounded wait
+  Unwritable,  // this user may not write it
 };
 
-// Each exit status with its meaning in a few words, in order, for help texts and checks.
-struct ExitMeaning {
-  Exit status;
-  const char* words;
+// Each problem status can find, from the most fundamental on: a report lists them in this order.
+enum class Problem {
+  NoFile,         // no Data/Pref.txt in the folder
+  Unreadable,     // the file cannot be read
+  Held,           // another program held the file for longer than the bounded wait
+  Unwritable,     // this user cannot write the file
+  UserNameUnset,  // the keeper keeps the size under 255 spaces
+  UserNameEmpty,  // the keeper never reads a kept size back
+  NotAMode,       // the kept size is not a mode of this display
+  NoKeeper,       // no keeper runs in this session
+  NoDisplay,      // the display cannot be reached or its size cannot be told
 };
-extern const ExitMeaning EXIT_MEANINGS[];
-extern const std::size_t EXIT_MEANING_COUNT;
+
+// What became of storing a size (or of taking it back).
+enum class SetResult {
+  Kept,           // stored, and with a running keeper kept by it
+  Refused,        // a size or name the keeper cannot keep; nothing changed
+  EmptyUserName,  // the keeper never reads a size back for the empty name; nothing changed
+  NoDisplay,      // the display's modes could not be had to check the size; nothing changed
+  NotAMode,       // a size the display does not list; nothing changed
+  NoFile,         // no file to store it in
+  Unreadable,     // the file could not be read back
+  Held,           // another program held the file for longer than the bounded wait
+  Unwritable,     // this user may not write the file
+  Failed,         // the write did not land, or another failure
+  DidNotStay,     // stored, but the keeper wrote another size over it every time
+  Returned,       // taken back: the size before is kept again
+};
 
 // ---- Which file ----
 
@@ -130,13 +149,14 @@ enum class UserNameState {
   Empty,  // set and empty: the keeper's name is the empty string
 };
 
-struct UserName {
+// The session's user, as the keeper names them.
+struct SessionUser {
   std::string name;  // exactly as the keeper reads it
   UserNameState state = UserNameState::Set;
 };
 
 // The current user's name as the keeper reads it from USERNAME.
-UserName currentUser();
+SessionUser currentUser();
 
 // Whether the keeper can keep a size for `name` (not empty; no ']', CR or LF).
 bool canKeepSizeFor(const std::string& name);
@@ -147,14 +167,12 @@ std::string displayName(const std::string& name);
 
 // ---- The file and the keeper's records ----
 
-enum class Encoding { Unknown, Ansi, Utf8 };
-
 struct FileState {
   bool exists = false;
   bool readable = false;  // read whole (within the bounded wait)
   bool writable = false;  // this user may open it for writing (a busy file counts as writable)
   bool busy = false;      // another program held it for longer than the bounded wait
-  Encoding encoding = Encoding::Unknown;
+  std::optional<keeper::FileEncoding> encoding;  // known once it was read
 };
 
 struct Record {
@@ -163,8 +181,8 @@ struct Record {
 };
 
 // The keeper's table as a freshly started keeper would load it from the folder's file, in its
-// order. EXIT_OK, or EXIT_NO_FILE / EXIT_UNREADABLE (records then empty).
-int loadRecords(const Folder& folder, std::vector<Record>& records);
+// order (empty unless Fine).
+FileAccess loadRecords(const Folder& folder, std::vector<Record>& records);
 
 // ---- The display ----
 
@@ -184,15 +202,15 @@ Size screenSize();
 // ---- Status ----
 
 struct Finding {
-  int status;        // one of Exit, never EXIT_OK
+  Problem problem;
   std::string text;  // one plain line: what is wrong, what the keeper will do, what to do
 };
 
-struct Status {
+struct StatusReport {
   Folder folder;
   std::string file;  // preferenceFilePath(folder)
   FileState fileState;
-  UserName user;
+  SessionUser user;
   bool hasRecord = false;  // the keeper would load a record for user.name
   Size record;
   bool screenKnown = false;
@@ -200,16 +218,13 @@ struct Status {
   bool modesKnown = false;
   bool recordIsMode = false;  // meaningful when hasRecord && modesKnown
   bool keeperRunning = false;
-  std::vector<Finding> findings;  // in order of status
+  std::vector<Finding> findings;  // in the order of Problem
   // Lines worth knowing that are no problem of this session's (no exit status of their own).
   std::vector<std::string> notes;
-
-  // The lowest status among the findings; EXIT_OK when there are none.
-  int exitStatus() const;
 };
 
 // Everything status reports, for the current user, about `folder`. Changes nothing.
-Status readStatus(const Folder& folder);
+StatusReport readStatus(const Folder& folder);
 
 // ---- Set ----
 
@@ -225,12 +240,12 @@ struct SetRequest {
 
 struct SetOutcome {
   SetOutcome() = default;
-  SetOutcome(int status, std::string message, Size previous = {}, bool switched = false)
-      : status(status), message(std::move(message)), previous(previous), switched(switched) {}
+  SetOutcome(SetResult result, std::string message, Size previous = {}, bool switched = false)
+      : result(result), message(std::move(message)), previous(previous), switched(switched) {}
 
-  int status = EXIT_FAILED;  // one of Exit
-  std::string message;       // one plain line saying what happened
-  // With EXIT_OK: the size to return to (the user's kept size before, or the size the screen
+  SetResult result = SetResult::Failed;
+  std::string message;  // one plain line saying what happened
+  // When Kept: the size to return to (the user's kept size before, or the size the screen
   // showed when there was none), and whether the keeper switched the screen from another size
   // to the new one, after which the person is asked to keep it.
   Size previous;
@@ -244,9 +259,8 @@ using Progress = std::function<void(const std::string&)>;
 // Stores `request.size` for the user in every group the keeper would read or write for them, and
 // with a running keeper confirms over its next passes that the size stays in the user's record,
 // writing again a bounded number of times. Never changes another line beyond the file's normal
-// form; changes nothing on bad input (EXIT_USAGE), for the empty name (EXIT_USERNAME_EMPTY), or
-// for a size the display does not list without `force` (EXIT_NOT_A_MODE). Blocks for at most some
-// seconds.
+// form; changes nothing on bad input (Refused), for the empty name (EmptyUserName), or for a
+// size the display does not list without `force` (NotAMode). Blocks for at most some seconds.
 SetOutcome setResolution(const Folder& folder, const SetRequest& request,
                          const Progress& progress = {});
 
@@ -255,8 +269,8 @@ inline constexpr int CONFIRM_SECONDS = 15;
 inline constexpr int MAX_CONFIRM_SECONDS = 300;
 
 // Takes back the size `set` stored for `request`'s user: stores `set.previous` again and waits
-// for the keeper to switch the screen back. EXIT_RETURNED when the previous size is kept again
-// (and, with a running keeper, shown), or what storing it gave.
+// for the keeper to switch the screen back. Returned when the previous size is kept again (and,
+// with a running keeper, shown), or what storing it gave.
 SetOutcome returnToPrevious(const Folder& folder, const SetRequest& request, const SetOutcome& set,
                             const Progress& progress = {});
 

@@ -8,22 +8,12 @@
 namespace ctl {
 namespace {
 
-// The probe's answer, asked again while another program holds the file, up to the bound.
-platform::OpenProbe probeWaiting(const std::string& path, bool forWriting) {
-  platform::OpenProbe probe = platform::OpenProbe::Busy;
-  for (unsigned step = 0; step < WAIT_STEPS; ++step) {
-    probe = platform::probeOpen(path.c_str(), forWriting);
-    if (probe != platform::OpenProbe::Busy) break;
-    platform::sleepMilliseconds(WAIT_STEP_MS);
-  }
-  return probe;
-}
-
 // One try at loading the file as the keeper does; false when it could not be read whole.
-bool tryLoad(const std::string& path, std::vector<Record>& records, Encoding& encoding) {
+bool tryLoad(const std::string& path, std::vector<Record>& records,
+             keeper::FileEncoding& encoding) {
   const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(path.c_str());
   if (loaded.status != keeper::LoadStatus::Loaded) return false;
-  encoding = loaded.encoding == keeper::FileEncoding::Utf8 ? Encoding::Utf8 : Encoding::Ansi;
+  encoding = loaded.encoding;
   records.clear();
   records.reserve(loaded.table.count);
   for (std::uint32_t i = 0; i < loaded.table.count; ++i) {
@@ -35,41 +25,64 @@ bool tryLoad(const std::string& path, std::vector<Record>& records, Encoding& en
 
 }  // namespace
 
-int loadWaiting(const std::string& path, std::vector<Record>& records, Encoding& encoding,
-                bool& busy) {
-  busy = false;
-  records.clear();
+bool staysHeld(const std::function<bool()>& held, void (*sleep)(std::uint32_t milliseconds)) {
   for (unsigned step = 0; step < WAIT_STEPS; ++step) {
-    if (tryLoad(path, records, encoding)) return EXIT_OK;
-    switch (platform::probeOpen(path.c_str(), false)) {
-      case platform::OpenProbe::Missing:
-        return EXIT_NO_FILE;
-      case platform::OpenProbe::Denied:
-      case platform::OpenProbe::Failed:
-        return EXIT_UNREADABLE;
-      case platform::OpenProbe::Busy:
-      case platform::OpenProbe::Opened:  // held a moment ago, or short of memory: try again
-        break;
-    }
-    platform::sleepMilliseconds(WAIT_STEP_MS);
+    if (!held()) return false;
+    sleep(WAIT_STEP_MS);
   }
-  busy = true;
-  return EXIT_UNREADABLE;
+  return true;
 }
 
-int probeWritable(const std::string& path) {
-  switch (probeWaiting(path, true)) {
+std::string heldText(const std::string& file) {
+  return "another program held " + file + " for over " +
+         std::to_string(WAIT_STEPS * WAIT_STEP_MS / 1000) + " s";
+}
+
+FileAccess loadWaiting(const std::string& path, std::vector<Record>& records,
+                       keeper::FileEncoding& encoding) {
+  records.clear();
+  FileAccess access = FileAccess::Held;
+  // A file held a moment ago, or a load short of memory, is tried again.
+  const bool held = staysHeld([&] {
+    if (tryLoad(path, records, encoding)) {
+      access = FileAccess::Fine;
+      return false;
+    }
+    switch (platform::probeOpen(path.c_str(), /*forWriting=*/false)) {
+      case platform::OpenProbe::Missing:
+        access = FileAccess::Missing;
+        return false;
+      case platform::OpenProbe::Denied:
+      case platform::OpenProbe::Failed:
+        access = FileAccess::Unreadable;
+        return false;
+      case platform::OpenProbe::Busy:
+      case platform::OpenProbe::Opened:
+        break;
+    }
+    return true;
+  });
+  return held ? FileAccess::Held : access;
+}
+
+FileAccess probeWritable(const std::string& path) {
+  platform::OpenProbe probe = platform::OpenProbe::Busy;
+  staysHeld([&] {
+    probe = platform::probeOpen(path.c_str(), /*forWriting=*/true);
+    return probe == platform::OpenProbe::Busy;
+  });
+  switch (probe) {
     case platform::OpenProbe::Opened:
-      return EXIT_OK;
+      return FileAccess::Fine;
     case platform::OpenProbe::Missing:
-      return EXIT_NO_FILE;
+      return FileAccess::Missing;
     case platform::OpenProbe::Busy:
-      return EXIT_UNREADABLE;
+      return FileAccess::Held;
     case platform::OpenProbe::Denied:
     case platform::OpenProbe::Failed:
       break;
   }
-  return EXIT_UNWRITABLE;
+  return FileAccess::Unwritable;
 }
 
 const Record* findRecord(const std::vector<Record>& records, const std::string& name) {
@@ -79,10 +92,9 @@ const Record* findRecord(const std::vector<Record>& records, const std::string& 
   return nullptr;
 }
 
-int loadRecords(const Folder& folder, std::vector<Record>& records) {
-  Encoding encoding = Encoding::Unknown;
-  bool busy = false;
-  return loadWaiting(preferenceFilePath(folder), records, encoding, busy);
+FileAccess loadRecords(const Folder& folder, std::vector<Record>& records) {
+  keeper::FileEncoding encoding = keeper::FileEncoding::Ansi;
+  return loadWaiting(preferenceFilePath(folder), records, encoding);
 }
 
 }  // namespace ctl

@@ -88,11 +88,7 @@ std::string describeSource(FolderSource source) {
 }
 
 std::string userFolderHint() {
-#ifdef _WIN32
-  return "%APPDATA%\\" RESKEEPER_FOLDER_NAME;
-#else
-  return "$HOME/.local/share/" RESKEEPER_FOLDER_NAME;
-#endif
+  return platform::userFolderWords().folder;
 }
 
 std::string layoutName(Layout layout) {

@@ -2,26 +2,35 @@
 // probing it, waiting a bounded time while another program holds it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "ctl/ctl.h"
+#include "platform/platform.h"
 
 namespace ctl {
 
 // How long a file held by another program is waited for, in steps of WAIT_STEP_MS.
 inline constexpr unsigned WAIT_STEP_MS = 50;
-inline constexpr unsigned WAIT_STEPS = 100;  // 5 s
+inline constexpr unsigned WAIT_STEPS = 100;
+
+// Asks `held` again, WAIT_STEP_MS apart (slept by `sleep`), while it says the file is held by
+// another program, WAIT_STEPS times at most; true when the file stayed held throughout.
+bool staysHeld(const std::function<bool()>& held,
+               void (*sleep)(std::uint32_t milliseconds) = platform::sleepMilliseconds);
+
+// "another program held FILE for over 5 s", the bound said in seconds.
+std::string heldText(const std::string& file);
 
 // The keeper's records and the file's encoding, loaded with the keeper's own load from the file
-// at `path`. EXIT_OK, EXIT_NO_FILE or EXIT_UNREADABLE; `busy` tells that the file stayed held by
-// another program past the bounded wait.
-int loadWaiting(const std::string& path, std::vector<Record>& records, Encoding& encoding,
-                bool& busy);
+// at `path`, waiting while another program holds it: Fine, Missing, Unreadable or Held.
+FileAccess loadWaiting(const std::string& path, std::vector<Record>& records,
+                       keeper::FileEncoding& encoding);
 
-// Whether this user may open the file at `path` for writing; the wait is bounded as above.
-// EXIT_OK, EXIT_NO_FILE, EXIT_UNWRITABLE, or EXIT_UNREADABLE when it stayed busy.
-int probeWritable(const std::string& path);
+// Whether this user may open the file at `path` for writing, waiting while another program holds
+// it: Fine, Missing, Unwritable, or Held.
+FileAccess probeWritable(const std::string& path);
 
 // The first record named exactly `name`, as the keeper looks users up, or nullptr.
 const Record* findRecord(const std::vector<Record>& records, const std::string& name);

@@ -7,9 +7,9 @@
 
 namespace ctl {
 
-UserName currentUser() {
+SessionUser currentUser() {
   const keeper::UserName read = keeper::currentUserName();
-  UserName user{read.text, UserNameState::Set};
+  SessionUser user{read.text, UserNameState::Set};
   if (user.name.empty()) {
     user.state = UserNameState::Empty;
   } else if (user.name == std::string(keeper::USER_NAME_CAPACITY, ' ')) {

@@ -16,9 +16,9 @@ struct SetCalls {
   bool (*listModes)(std::vector<Mode>& modes);
   Size (*screenSize)();
   bool (*regularFileExists)(const char* path);
-  int (*probeWritable)(const std::string& path);
-  int (*loadWaiting)(const std::string& path, std::vector<Record>& records, Encoding& encoding,
-                     bool& busy);
+  FileAccess (*probeWritable)(const std::string& path);
+  FileAccess (*loadWaiting)(const std::string& path, std::vector<Record>& records,
+                            keeper::FileEncoding& encoding);
   keeper::StoreStatus (*storeUserSize)(const char* path, const char* name, std::int32_t width,
                                        std::int32_t height);
   platform::OpenProbe (*probeOpen)(const char* path, bool forWriting);

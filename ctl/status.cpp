@@ -7,7 +7,6 @@
 #include "keeper/keeper.h"
 #include "platform/platform.h"
 #include "platform/tools.h"
-#include "product_facts.h"
 
 namespace ctl {
 namespace {
@@ -22,33 +21,19 @@ std::string elevatedHint() {
 }
 
 // Why there is no file, by where it was looked for.
-std::string missingFileText(const Status& s) {
+std::string missingFileText(const StatusReport& s) {
   if (s.folder.source == FolderSource::NotChosen) {
     return "no preference file is chosen: running as an administrator, reskeeperctl takes "
            "none from the current folder, where another user may have placed one; name the "
            "folder with --folder";
   }
   const std::string start = "there is no " + s.file + ": the keeper reads and stores nothing ";
+  const platform::UserFolderWords& own = platform::userFolderWords();
   if (s.folder.source == FolderSource::UserDefault) {
-#ifdef _WIN32
-    return start +
-           "until it exists; at each logon " RESKEEPER_SESSION_PROGRAM
-           " makes it and starts the keeper, "
-           "and starts nothing when it cannot (APPDATA unset, or a folder this user may not "
-           "write); sign out and in again, or create it (an empty file will do)";
-#else
-    return start +
-           "until it exists; at each login the desktop's autostart entry makes it and starts "
-           "the keeper; log in again, or create it (an empty file will do)";
-#endif
+    return start + "until it exists; " + own.madeAtLogon + ", or create it (an empty file will do)";
   }
   if (s.folder.source == FolderSource::Fallback && s.folder.layout == Layout::PerUser) {
-    return start + "here, and this user's own folder is unknown (" +
-#ifdef _WIN32
-           "APPDATA" +
-#else
-           "HOME" +
-#endif
+    return start + "here, and this user's own folder is unknown (" + own.variable +
            " is unset or not absolute), so no keeper of the per-user layout can start; name the "
            "folder with --folder";
   }
@@ -59,33 +44,38 @@ std::string missingFileText(const Status& s) {
 
 }  // namespace
 
-Status readStatus(const Folder& folder) {
-  Status s;
+StatusReport readStatus(const Folder& folder) {
+  StatusReport s;
   s.folder = folder;
   s.file = preferenceFilePath(folder);
   s.user = currentUser();
-  const auto find = [&](int status, std::string text) { s.findings.push_back({status, text}); };
+  const auto find = [&](Problem problem, std::string text) {
+    s.findings.push_back({problem, text});
+  };
 
   std::vector<Record> records;
-  const int read = loadWaiting(s.file, records, s.fileState.encoding, s.fileState.busy);
-  s.fileState.exists = read != EXIT_NO_FILE;
-  s.fileState.readable = read == EXIT_OK;
-  if (read == EXIT_NO_FILE) {
-    find(EXIT_NO_FILE, missingFileText(s));
-  } else if (s.fileState.busy) {
-    find(EXIT_UNREADABLE, "another program held " + s.file +
-                              " for over 5 s: while it does, the keeper can neither read nor "
-                              "store sizes; close that program");
-  } else if (read != EXIT_OK) {
-    find(EXIT_UNREADABLE, "this user cannot read " + s.file + elevatedHint() +
-                              ": the keeper keeps nothing from it; give this user read and "
-                              "write access to it");
+  keeper::FileEncoding encoding = keeper::FileEncoding::Ansi;
+  const FileAccess read = loadWaiting(s.file, records, encoding);
+  s.fileState.exists = read != FileAccess::Missing;
+  s.fileState.readable = read == FileAccess::Fine;
+  s.fileState.busy = read == FileAccess::Held;
+  if (read == FileAccess::Fine) s.fileState.encoding = encoding;
+  if (read == FileAccess::Missing) {
+    find(Problem::NoFile, missingFileText(s));
+  } else if (read == FileAccess::Held) {
+    find(Problem::Held, heldText(s.file) +
+                            ": while it does, the keeper can neither read nor store sizes; "
+                            "close that program");
+  } else if (read != FileAccess::Fine) {
+    find(Problem::Unreadable, "this user cannot read " + s.file + elevatedHint() +
+                                  ": the keeper keeps nothing from it; give this user read and "
+                                  "write access to it");
   }
   if (s.fileState.exists && !s.fileState.busy) {
-    const int write = probeWritable(s.file);
-    s.fileState.writable = write == EXIT_OK || write == EXIT_UNREADABLE;
-    if (write == EXIT_UNWRITABLE) {
-      find(EXIT_UNWRITABLE,
+    const FileAccess write = probeWritable(s.file);
+    s.fileState.writable = write == FileAccess::Fine || write == FileAccess::Held;
+    if (write == FileAccess::Unwritable) {
+      find(Problem::Unwritable,
            "this user cannot write " + s.file + elevatedHint() +
                ": the keeper applies what the file holds but records no new size; give this "
                "user write access to its bytes" +
@@ -94,12 +84,12 @@ Status readStatus(const Folder& folder) {
   }
 
   if (s.user.state == UserNameState::Unset) {
-    find(EXIT_USERNAME_UNSET,
+    find(Problem::UserNameUnset,
          "USERNAME is not set: the keeper keeps this session's size under a "
          "name of 255 spaces, shared with every session lacking it; set "
          "USERNAME to the user's name");
   } else if (s.user.state == UserNameState::Empty) {
-    find(EXIT_USERNAME_EMPTY,
+    find(Problem::UserNameEmpty,
          "USERNAME is empty: the keeper stores the size before the first "
          "group, where it never reads it back, so no size is kept; set "
          "USERNAME to the user's name");
@@ -130,28 +120,28 @@ Status readStatus(const Folder& folder) {
   std::vector<Mode> modes;
   s.modesKnown = listModes(modes);
   if (!s.screenKnown || !s.modesKnown) {
-    find(EXIT_NO_DISPLAY,
+    find(Problem::NoDisplay,
          "the display cannot be reached or cannot tell its size: the keeper "
          "can neither see nor switch it; check that this session has a display");
   } else if (s.hasRecord) {
     s.recordIsMode =
         std::any_of(modes.begin(), modes.end(), [&](const Mode& m) { return m.size == s.record; });
     if (!s.recordIsMode) {
-      find(EXIT_NOT_A_MODE, "the kept size " + sizeText(s.record) +
-                                " is not a mode of this display: the keeper asks for it twice a "
-                                "second and nothing changes; choose one with `reskeeperctl set` "
-                                "(`reskeeperctl modes` lists them)");
+      find(Problem::NotAMode, "the kept size " + sizeText(s.record) +
+                                  " is not a mode of this display: the keeper asks for it twice a "
+                                  "second and nothing changes; choose one with `reskeeperctl set` "
+                                  "(`reskeeperctl modes` lists them)");
     }
   }
 
   s.keeperRunning = platform::keeperRunning();
   if (!s.keeperRunning) {
-    find(EXIT_NO_KEEPER,
+    find(Problem::NoKeeper,
          "no keeper runs in this session: nothing keeps the size; start "
          "reskeeper (installed, it starts at every logon)");
   }
   std::stable_sort(s.findings.begin(), s.findings.end(),
-                   [](const Finding& a, const Finding& b) { return a.status < b.status; });
+                   [](const Finding& a, const Finding& b) { return a.problem < b.problem; });
   return s;
 }
 

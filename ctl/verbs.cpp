@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "ctl/command_line.h"
 #include "ctl/json.h"
@@ -15,14 +16,13 @@ void message(const std::string& line) {
   std::fprintf(stderr, "reskeeperctl: %s\n", line.c_str());
 }
 
-const char* encodingText(Encoding encoding) {
-  switch (encoding) {
-    case Encoding::Ansi:
+const char* encodingText(std::optional<keeper::FileEncoding> encoding) {
+  if (!encoding) return nullptr;
+  switch (*encoding) {
+    case keeper::FileEncoding::Ansi:
       return "ANSI";
-    case Encoding::Utf8:
+    case keeper::FileEncoding::Utf8:
       return "UTF-8";
-    case Encoding::Unknown:
-      break;
   }
   return nullptr;
 }
@@ -67,7 +67,7 @@ std::string jsonBool(bool value) {
   return value ? "true" : "false";
 }
 
-void printStatusJson(const Status& s) {
+void printStatusJson(const StatusReport& s) {
   const FileState& f = s.fileState;
   const char* encoding = encodingText(f.encoding);
   std::string notes;
@@ -77,7 +77,7 @@ void printStatusJson(const Status& s) {
   std::string problems;
   for (const Finding& finding : s.findings) {
     problems += std::string(problems.empty() ? "" : ",") +
-                "\n    {\"status\": " + std::to_string(finding.status) +
+                "\n    {\"status\": " + std::to_string(exitStatus(finding.problem)) +
                 ", \"text\": " + jsonString(finding.text) + "}";
   }
   std::printf(
@@ -93,10 +93,10 @@ void printStatusJson(const Status& s) {
       jsonSize(s.hasRecord, s.record).c_str(),
       s.hasRecord && s.modesKnown ? jsonBool(s.recordIsMode).c_str() : "null",
       jsonSize(s.screenKnown, s.screen).c_str(), jsonBool(s.keeperRunning).c_str(), notes.c_str(),
-      problems.c_str(), problems.empty() ? "" : "\n  ", s.exitStatus());
+      problems.c_str(), problems.empty() ? "" : "\n  ", static_cast<int>(exitStatus(s)));
 }
 
-void printStatus(const Status& s) {
+void printStatus(const StatusReport& s) {
   const FileState& f = s.fileState;
   std::printf("file:    %s\n", s.file.c_str());
   std::printf("         chosen: %s\n", describeSource(s.folder.source).c_str());
@@ -130,28 +130,29 @@ void printStatus(const Status& s) {
   std::printf("keeper:  %s\n", s.keeperRunning ? "running in this session" : "not running");
   for (const std::string& note : s.notes) std::printf("note: %s\n", note.c_str());
   for (const Finding& finding : s.findings) {
-    std::printf("problem %d: %s\n", finding.status, finding.text.c_str());
+    std::printf("problem %d: %s\n", static_cast<int>(exitStatus(finding.problem)),
+                finding.text.c_str());
   }
   if (s.findings.empty()) std::printf("no problem found\n");
 }
 
 int runStatus(const Invocation& invocation) {
-  const Status s = readStatus(chooseFolder(invocation.folder));
+  const StatusReport s = readStatus(chooseFolder(invocation.folder));
   if (invocation.options & OPTION_JSON) {
     printStatusJson(s);
   } else {
     printStatus(s);
   }
-  return s.exitStatus();
+  return exitStatus(s);
 }
 
 int runList(const Invocation& invocation) {
   const Folder folder = chooseFolder(invocation.folder);
   std::vector<Record> records;
-  const int read = loadRecords(folder, records);
-  if (read != EXIT_OK) {
+  const FileAccess read = loadRecords(folder, records);
+  if (read != FileAccess::Fine) {
     message("cannot read " + preferenceFilePath(folder));
-    return read;
+    return exitStatus(read);
   }
   const std::string me = currentUser().name;
   if (invocation.options & OPTION_JSON) {
@@ -242,9 +243,9 @@ int runSet(const Invocation& invocation) {
   const SetOutcome outcome = setResolution(folder, request, message);
   message(outcome.message);
   // A size someone can see is asked about: it may leave the screen black or unreadable.
-  if (outcome.status != EXIT_OK || !outcome.switched || request.userGiven || request.force ||
-      (invocation.options & OPTION_YES) != 0 || !platform::interactiveTerminal()) {
-    return outcome.status;
+  if (outcome.result != SetResult::Kept || !outcome.switched || request.userGiven ||
+      request.force || (invocation.options & OPTION_YES) != 0 || !platform::interactiveTerminal()) {
+    return exitStatus(outcome.result);
   }
   const int seconds = invocation.confirmSeconds;
   std::fprintf(stderr, "Keep %s? [y/N] (returning to %s in %d s) ", sizeText(request.size).c_str(),
@@ -266,7 +267,7 @@ int runSet(const Invocation& invocation) {
           sizeText(outcome.previous));
   const SetOutcome returned = returnToPrevious(folder, request, outcome, message);
   message(returned.message);
-  return returned.status;
+  return exitStatus(returned.result);
 }
 
 }  // namespace

@@ -13,51 +13,12 @@
 #include "platform/posix_files.h"
 
 namespace platform {
-namespace {
-
-// Opens `path` with `flags` one name at a time, relative to the folder opened before, never
-// following a symbolic link; -1 with errno ELOOP where a name on the way, or the file, is one.
-int openByOwnPath(const char* path, int flags) noexcept {
-  int folder = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  char name[NAME_MAX + 1];
-  for (const char* start = path; folder >= 0;) {
-    while (*start == '/') ++start;
-    const char* end = start;
-    while (*end != '\0' && *end != '/') ++end;
-    const std::size_t length = static_cast<std::size_t>(end - start);
-    const char* rest = end;
-    while (*rest == '/') ++rest;
-    if (length == 0 || length > NAME_MAX) {
-      ::close(folder);
-      errno = length == 0 ? ENOENT : ENAMETOOLONG;
-      return -1;
-    }
-    std::memcpy(name, start, length);
-    name[length] = '\0';
-    const bool last = *rest == '\0';
-    const int next = ::openat(
-        folder, name, last ? flags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int error = errno;
-    struct stat info {};
-    const bool link = next < 0 && ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISLNK(info.st_mode);
-    ::close(folder);
-    errno = link ? ELOOP : error;
-    if (last || next < 0) return next;
-    folder = next;
-    start = rest;
-  }
-  return -1;
-}
-
-}  // namespace
-
 posix::LockedOpen posix::openLocked(const char* path, bool forWriting, int* fd,
-                                    Reach reach) noexcept {
+                                    Opener opener) noexcept {
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are accepted anyway.
   const int flags = (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  const int opened = reach == Reach::Any ? ::open(path, flags) : openByOwnPath(path, flags);
-  if (opened < 0 && errno == ELOOP && reach == Reach::OwnPath) return LockedOpen::NotOwnPath;
+  const int opened = opener == nullptr ? ::open(path, flags) : opener(path, flags);
+  if (opened < 0 && errno == ELOOP && opener != nullptr) return LockedOpen::NotOwnPath;
   // A file that another process holds a lease on refuses a non-blocking open until the lease is
   // given up: it is held, as a locked one is.
   if (opened < 0) return errno == EWOULDBLOCK ? LockedOpen::Locked : LockedOpen::OpenFailed;
@@ -72,8 +33,6 @@ posix::LockedOpen posix::openLocked(const char* path, bool forWriting, int* fd,
     result = LockedOpen::Failed;
   } else if (!S_ISREG(info.st_mode)) {
     result = LockedOpen::NotRegular;
-  } else if (reach == Reach::OwnPath && info.st_nlink != 1) {
-    result = LockedOpen::NotOwnPath;
   } else if (::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK) != 0) {
     result = LockedOpen::Failed;
   } else if (::fcntl(opened, F_OFD_SETLK, &lock) != 0) {
@@ -93,14 +52,14 @@ namespace {
 
 bool openReadWrite(const char* path, FileHandle* file) {
   int fd = -1;
-  if (posix::openLocked(path, true, &fd) != posix::LockedOpen::Opened) return false;
+  if (posix::openLocked(path, /*forWriting=*/true, &fd) != posix::LockedOpen::Opened) return false;
   *file = fd;
   return true;
 }
 
 bool openReadOnly(const char* path, FileHandle* file) {
   int fd = -1;
-  if (posix::openLocked(path, false, &fd) != posix::LockedOpen::Opened) return false;
+  if (posix::openLocked(path, /*forWriting=*/false, &fd) != posix::LockedOpen::Opened) return false;
   *file = fd;
   return true;
 }

@@ -9,53 +9,19 @@
 
 namespace platform {
 
-namespace {
-
-// Whether the file open in `handle` is reached by `path` itself: its final path is the full path
-// `path` names (a short name compared in its long form), and it has no other name.
-bool reachedByOwnPath(HANDLE handle, const char* path) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  wchar_t named[MAX_PATH * 2];
-  wchar_t full[MAX_PATH * 2];
-  wchar_t longer[MAX_PATH * 2];
-  wchar_t final[MAX_PATH * 2 + 8];
-  if (!::GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-      ::MultiByteToWideChar(CP_ACP, 0, path, -1, named, MAX_PATH * 2) == 0) {
-    return false;
-  }
-  const DWORD fullLength = ::GetFullPathNameW(named, MAX_PATH * 2, full, nullptr);
-  const DWORD length =
-      ::GetFinalPathNameByHandleW(handle, final, MAX_PATH * 2 + 8, FILE_NAME_NORMALIZED);
-  if (fullLength == 0 || fullLength >= MAX_PATH * 2 || length <= 4 || length >= MAX_PATH * 2 + 8) {
-    return false;
-  }
-  // \\?\C:\... for a drive, \\?\UNC\server\share\... for a share.
-  const wchar_t* finalPath = final + 4;
-  if (::CompareStringOrdinal(final, 8, L"\\\\?\\UNC\\", 8, TRUE) == CSTR_EQUAL) {
-    finalPath = final + 6;
-    final[6] = L'\\';
-  }
-  const DWORD longLength = ::GetLongPathNameW(full, longer, MAX_PATH * 2);
-  return ::CompareStringOrdinal(finalPath, -1, full, -1, TRUE) == CSTR_EQUAL ||
-         (longLength > 0 && longLength < MAX_PATH * 2 &&
-          ::CompareStringOrdinal(finalPath, -1, longer, -1, TRUE) == CSTR_EQUAL);
-}
-
-}  // namespace
-
 // Keeps the handle only when it is a regular file on disk: not a directory, console, pipe or
 // other device.
 windows::SharedOpen windows::openShared(const char* path, bool forWriting, FileHandle* file,
-                                        Reach reach) noexcept {
+                                        ReachCheck reached) noexcept {
   // Writing asks for FILE_WRITE_DATA alone: the rewrite in place moves to the start, writes and
   // cuts the file there (SetEndOfFile needs FILE_WRITE_DATA), and nothing more is asked for (no
   // FILE_APPEND_DATA, FILE_WRITE_ATTRIBUTES or FILE_WRITE_EA, which GENERIC_WRITE would bring),
   // so that users need no right on a shared file beyond reading it and writing its bytes.
   const DWORD access = forWriting ? GENERIC_READ | FILE_WRITE_DATA : GENERIC_READ;
-  // Reached by its own path only, the file is opened itself, never what a link points to.
+  // Where the way it is reached is checked, the file is opened itself, never what a link points
+  // to.
   const DWORD flags =
-      FILE_ATTRIBUTE_NORMAL | (reach == Reach::OwnPath ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+      FILE_ATTRIBUTE_NORMAL | (reached != nullptr ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   const HANDLE handle =
       ::CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return SharedOpen::Failed;
@@ -67,7 +33,7 @@ windows::SharedOpen windows::openShared(const char* path, bool forWriting, FileH
     ::CloseHandle(handle);
     return SharedOpen::NotRegular;
   }
-  if (reach == Reach::OwnPath && !reachedByOwnPath(handle, path)) {
+  if (reached != nullptr && !reached(handle, path)) {
     ::CloseHandle(handle);
     return SharedOpen::NotOwnPath;
   }
@@ -82,11 +48,11 @@ HANDLE handleOf(FileHandle file) {
 }
 
 bool openReadWrite(const char* path, FileHandle* file) {
-  return windows::openShared(path, true, file) == windows::SharedOpen::Opened;
+  return windows::openShared(path, /*forWriting=*/true, file) == windows::SharedOpen::Opened;
 }
 
 bool openReadOnly(const char* path, FileHandle* file) {
-  return windows::openShared(path, false, file) == windows::SharedOpen::Opened;
+  return windows::openShared(path, /*forWriting=*/false, file) == windows::SharedOpen::Opened;
 }
 
 bool size(FileHandle file, std::int64_t* bytes) {

@@ -5,9 +5,9 @@
 
 namespace platform::posix {
 
-// How the path may reach the file: any way, or only by its own path: no symbolic link on the
-// way, the file itself none, and no other name (hard link) of the file.
-enum class Reach { Any, OwnPath };
+// Opens `path` as open(2) does with `flags`, in a way of the caller's; -1 with errno ELOOP for
+// a file it refuses for the way it is reached.
+using Opener = int (*)(const char* path, int flags);
 
 enum class LockedOpen {
   Opened,      // `*fd` is open and locked
@@ -15,7 +15,7 @@ enum class LockedOpen {
   NotRegular,  // not a regular file (a folder, a FIFO, a device)
   Locked,      // another open file description holds a conflicting lock, or another process a
                // lease that the open has to break first
-  NotOwnPath,  // reached through a link, a link itself, or with another name (Reach::OwnPath)
+  NotOwnPath,  // reached in a way the caller's opener refuses
   Failed,      // any other failure; errno tells why
 };
 
@@ -25,7 +25,6 @@ enum class LockedOpen {
 // writing, a read lock for reading. Like Windows' share modes, while one process holds it open
 // for writing no other can open it, and while one reads it no other can open it for writing.
 // Nothing stays open unless the result is Opened.
-LockedOpen openLocked(const char* path, bool forWriting, int* fd,
-                      Reach reach = Reach::Any) noexcept;
+LockedOpen openLocked(const char* path, bool forWriting, int* fd, Opener opener = nullptr) noexcept;
 
 }  // namespace platform::posix

@@ -63,6 +63,17 @@ std::uint32_t installedDataFolder(char* buffer, std::uint32_t capacity) noexcept
 // fits in `capacity` bytes; gives its length, 0 when the variable is unset or not absolute.
 std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept;
 
+// How this system names a user's own folder, and what makes it and starts the keeper there as the
+// user logs on, in words for people.
+struct UserFolderWords {
+  const char* folder;    // "%APPDATA%\reskeeper", "$HOME/.local/share/reskeeper"
+  const char* variable;  // the variable it is found from: "APPDATA", "HOME"
+  // What makes the file at each logon, and what the user does when it did not: "at each logon
+  // ... makes it and starts the keeper, ...; sign out and in again".
+  const char* madeAtLogon;
+};
+const UserFolderWords& userFolderWords() noexcept;
+
 // Whether the user name the keeper reads from USERNAME is the user's name itself. Windows hands
 // a program that reads it as ANSI text a best-fit form: a name with characters outside the
 // system's ANSI code page (Cyrillic on a Western European system, say) reads as another, which

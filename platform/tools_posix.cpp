@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,9 +31,51 @@ bool regularFileExists(const char* path) noexcept {
 
 namespace {
 
+// Opens `path` with `flags` one name at a time, relative to the folder opened before, never
+// following a symbolic link; -1 with errno ELOOP where a name on the way, or the file, is one,
+// or where the file has another name.
+int openByOwnPath(const char* path, int flags) noexcept {
+  int folder = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  char name[NAME_MAX + 1];
+  for (const char* start = path; folder >= 0;) {
+    while (*start == '/') ++start;
+    const char* end = start;
+    while (*end != '\0' && *end != '/') ++end;
+    const std::size_t length = static_cast<std::size_t>(end - start);
+    const char* rest = end;
+    while (*rest == '/') ++rest;
+    if (length == 0 || length > NAME_MAX) {
+      ::close(folder);
+      errno = length == 0 ? ENOENT : ENAMETOOLONG;
+      return -1;
+    }
+    std::memcpy(name, start, length);
+    name[length] = '\0';
+    const bool last = *rest == '\0';
+    const int next = ::openat(
+        folder, name, last ? flags | O_NOFOLLOW : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    struct stat info {};
+    const bool link = next < 0 && ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISLNK(info.st_mode);
+    ::close(folder);
+    errno = link ? ELOOP : error;
+    if (last && next >= 0 && (::fstat(next, &info) != 0 || info.st_nlink != 1)) {
+      ::close(next);
+      errno = ELOOP;
+      return -1;
+    }
+    if (last || next < 0) return next;
+    folder = next;
+    start = rest;
+  }
+  return -1;
+}
+
 bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
   int fd = -1;
-  if (posix::openLocked(path, true, &fd, posix::Reach::OwnPath) != posix::LockedOpen::Opened) {
+  if (posix::openLocked(path, /*forWriting=*/true, &fd, openByOwnPath) !=
+      posix::LockedOpen::Opened) {
     return false;
   }
   *file = fd;
@@ -41,7 +84,8 @@ bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
 
 bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
   int fd = -1;
-  if (posix::openLocked(path, false, &fd, posix::Reach::OwnPath) != posix::LockedOpen::Opened) {
+  if (posix::openLocked(path, /*forWriting=*/false, &fd, openByOwnPath) !=
+      posix::LockedOpen::Opened) {
     return false;
   }
   *file = fd;
@@ -61,8 +105,8 @@ void openOnlyByOwnPath() noexcept {
 
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
   // The probe opens the file as the store's file calls in use do.
-  const posix::Reach reach =
-      fileCalls().openReadOnly == openReadOnlyByOwnPath ? posix::Reach::OwnPath : posix::Reach::Any;
+  const posix::Opener reach =
+      fileCalls().openReadOnly == openReadOnlyByOwnPath ? openByOwnPath : nullptr;
   int fd = -1;
   switch (posix::openLocked(path, forWriting, &fd, reach)) {
     case posix::LockedOpen::Opened:
@@ -89,6 +133,13 @@ bool fileStamp(const char* path, std::int64_t* stamp) noexcept {
   if (::stat(path, &info) != 0) return false;
   *stamp = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   return true;
+}
+
+const UserFolderWords& userFolderWords() noexcept {
+  static constexpr UserFolderWords WORDS = {
+      "$HOME/.local/share/" RESKEEPER_FOLDER_NAME, "HOME",
+      "at each login the desktop's autostart entry makes it and starts the keeper; log in again"};
+  return WORDS;
 }
 
 bool userNameFitsCodePage() noexcept {

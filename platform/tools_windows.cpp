@@ -24,13 +24,44 @@ bool regularFileExists(const char* path) noexcept {
 
 namespace {
 
+// Whether the file open in `handle` is reached by `path` itself: its final path is the full path
+// `path` names (a short name compared in its long form), and it has no other name.
+bool reachedByOwnPath(void* handle, const char* path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  wchar_t named[MAX_PATH * 2];
+  wchar_t full[MAX_PATH * 2];
+  wchar_t longer[MAX_PATH * 2];
+  wchar_t final[MAX_PATH * 2 + 8];
+  if (!::GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      ::MultiByteToWideChar(CP_ACP, 0, path, -1, named, MAX_PATH * 2) == 0) {
+    return false;
+  }
+  const DWORD fullLength = ::GetFullPathNameW(named, MAX_PATH * 2, full, nullptr);
+  const DWORD length =
+      ::GetFinalPathNameByHandleW(handle, final, MAX_PATH * 2 + 8, FILE_NAME_NORMALIZED);
+  if (fullLength == 0 || fullLength >= MAX_PATH * 2 || length <= 4 || length >= MAX_PATH * 2 + 8) {
+    return false;
+  }
+  // \\?\C:\... for a drive, \\?\UNC\server\share\... for a share.
+  const wchar_t* finalPath = final + 4;
+  if (::CompareStringOrdinal(final, 8, L"\\\\?\\UNC\\", 8, /*ignoreCase=*/TRUE) == CSTR_EQUAL) {
+    finalPath = final + 6;
+    final[6] = L'\\';
+  }
+  const DWORD longLength = ::GetLongPathNameW(full, longer, MAX_PATH * 2);
+  return ::CompareStringOrdinal(finalPath, -1, full, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL ||
+         (longLength > 0 && longLength < MAX_PATH * 2 &&
+          ::CompareStringOrdinal(finalPath, -1, longer, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL);
+}
+
 bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
-  return windows::openShared(path, true, file, windows::Reach::OwnPath) ==
+  return windows::openShared(path, /*forWriting=*/true, file, reachedByOwnPath) ==
          windows::SharedOpen::Opened;
 }
 
 bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
-  return windows::openShared(path, false, file, windows::Reach::OwnPath) ==
+  return windows::openShared(path, /*forWriting=*/false, file, reachedByOwnPath) ==
          windows::SharedOpen::Opened;
 }
 
@@ -55,9 +86,8 @@ void openOnlyByOwnPath() noexcept {
 
 OpenProbe probeOpen(const char* path, bool forWriting) noexcept {
   // The probe opens the file as the store's file calls in use do.
-  const windows::Reach reach = fileCalls().openReadOnly == openReadOnlyByOwnPath
-                                   ? windows::Reach::OwnPath
-                                   : windows::Reach::Any;
+  const windows::ReachCheck reach =
+      fileCalls().openReadOnly == openReadOnlyByOwnPath ? reachedByOwnPath : nullptr;
   // A folder is refused as access denied, which would read as a question of rights.
   const DWORD attributes = ::GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -165,6 +195,15 @@ std::uint32_t userDataFolder(char* buffer, std::uint32_t capacity) noexcept {
   return static_cast<std::uint32_t>(length + sizeof BELOW - 1);
 }
 
+const UserFolderWords& userFolderWords() noexcept {
+  static constexpr UserFolderWords WORDS = {
+      "%APPDATA%\\" RESKEEPER_FOLDER_NAME, "APPDATA",
+      "at each logon " RESKEEPER_SESSION_PROGRAM
+      " makes it and starts the keeper, and starts nothing when it cannot (APPDATA unset, or a "
+      "folder this user may not write); sign out and in again"};
+  return WORDS;
+}
+
 bool userNameFitsCodePage() noexcept {
   wchar_t name[256];
   const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", name, 256);
@@ -221,15 +260,17 @@ bool readTerminalLine(char* buffer, std::uint32_t capacity, std::uint32_t millis
   // Left to the process when no line comes: the reader may still be blocked in its read.
   static LineRead line;
   line = LineRead{};
-  if (interruption == nullptr) interruption = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (interruption == nullptr)
+    interruption = ::CreateEventA(nullptr, /*manualReset=*/TRUE, /*initialState=*/FALSE, nullptr);
   if (interruption == nullptr) return false;
   ::ResetEvent(interruption);
   const HANDLE reader = ::CreateThread(nullptr, 0, readLine, &line, 0, nullptr);
   if (reader == nullptr) return false;
-  ::SetConsoleCtrlHandler(noteInterruption, TRUE);
+  ::SetConsoleCtrlHandler(noteInterruption, /*add=*/TRUE);
   const HANDLE ends[2] = {reader, interruption};
-  const bool came = ::WaitForMultipleObjects(2, ends, FALSE, milliseconds) == WAIT_OBJECT_0;
-  ::SetConsoleCtrlHandler(noteInterruption, FALSE);
+  const bool came =
+      ::WaitForMultipleObjects(2, ends, /*waitAll=*/FALSE, milliseconds) == WAIT_OBJECT_0;
+  ::SetConsoleCtrlHandler(noteInterruption, /*add=*/FALSE);
   if (!came) ::CancelSynchronousIo(reader);
   ::CloseHandle(reader);
   if (!came || !line.read || line.length == 0) return false;

@@ -7,14 +7,14 @@
 
 namespace platform::windows {
 
-// How the path may reach the file: any way, or only by its own path: no link or junction on
-// the way, the file itself none, and no other name (hard link) of the file.
-enum class Reach { Any, OwnPath };
+// Whether the file just opened in `handle` (the file itself, never what a link points to) is
+// reached by `path` in a way the caller accepts.
+using ReachCheck = bool (*)(void* handle, const char* path);
 
 enum class SharedOpen {
   Opened,      // `*file` is open
   NotRegular,  // not a regular file on disk (a folder, a console, a pipe, a device)
-  NotOwnPath,  // reached through a link, a link itself, or with another name (Reach::OwnPath)
+  NotOwnPath,  // reached in a way the caller's check refuses
   Failed,      // CreateFileA refused it; GetLastError tells why
 };
 
@@ -23,6 +23,6 @@ enum class SharedOpen {
 // it, and while one reads it no other can open it for writing. Never creates a file; nothing
 // stays open unless the result is Opened.
 SharedOpen openShared(const char* path, bool forWriting, FileHandle* file,
-                      Reach reach = Reach::Any) noexcept;
+                      ReachCheck reached = nullptr) noexcept;
 
 }  // namespace platform::windows

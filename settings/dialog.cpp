@@ -35,7 +35,7 @@ struct Result {
   ctl::SetOutcome outcome;  // Keep: what storing it gave; Return: what taking it back gave
   bool answered = false;    // Return: the person chose to return (else no answer came)
   ctl::Size previous;       // Return: the size returned to
-  ctl::Status status;
+  ctl::StatusReport status;
   std::vector<ctl::Mode> modes;
 };
 
@@ -74,10 +74,11 @@ void setText(HWND dialog, int id, const std::string& text) {
 
 void post(HWND dialog, UINT message, void* taken) {
   if (!::PostMessageW(dialog, message, 0, reinterpret_cast<LPARAM>(taken))) {
-    if (message == WM_APP_DONE)
+    if (message == WM_APP_DONE) {
       delete static_cast<Result*>(taken);
-    else
+    } else {
       delete static_cast<std::string*>(taken);
+    }
   }
 }
 
@@ -107,29 +108,32 @@ void runRound(HWND dialog, ctl::Folder folder, Task task) {
     result->status = ctl::readStatus(folder);
     ctl::listModes(result->modes);
   } catch (const std::exception& error) {
-    result->outcome = {ctl::EXIT_FAILED, error.what()};
+    result->outcome = {ctl::SetResult::Failed, error.what()};
   }
   post(dialog, WM_APP_DONE, result.release());
 }
 
 void enableActions(HWND dialog, bool enable) {
-  for (int id : {IDC_MODES, IDC_KEEP, IDC_REFRESH})
+  for (int id : {IDC_MODES, IDC_KEEP, IDC_REFRESH}) {
     ::EnableWindow(::GetDlgItem(dialog, id), enable);
+  }
 }
 
 void begin(HWND dialog, Dialog& d, Task task = {}) {
   d.busy = true;
   d.focus = ::GetFocus();
-  enableActions(dialog, false);
+  enableActions(dialog, /*enable=*/false);
   // Disabling the focused control would leave the keyboard focus nowhere, and Esc unheard: Close
   // takes it meanwhile.
   ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, IDCANCEL)),
-                 TRUE);
+                 /*isHandle=*/TRUE);
   const bool storing = task.round != Round::Read;
-  if (task.round == Round::Keep)
+  if (task.round == Round::Keep) {
     setText(dialog, IDC_OUTCOME, "Storing " + sizeWords(task.size) + "...");
-  if (task.round == Round::Return)
+  }
+  if (task.round == Round::Return) {
     setText(dialog, IDC_OUTCOME, "Returning to " + sizeWords(task.kept.previous) + "...");
+  }
   // The title says so too, where scripts and screen readers see it.
   ::SetWindowTextA(dialog, (std::string(TITLE) + (storing ? " - storing" : " - reading")).c_str());
   d.worker = std::thread(runRound, dialog, d.folder, task);
@@ -137,8 +141,9 @@ void begin(HWND dialog, Dialog& d, Task task = {}) {
 
 // The list index of the mode of `size`, or -1.
 int indexOf(const std::vector<ctl::Mode>& modes, ctl::Size size) {
-  for (std::size_t i = 0; i < modes.size(); ++i)
+  for (std::size_t i = 0; i < modes.size(); ++i) {
     if (modes[i].size == size) return static_cast<int>(i);
+  }
   return -1;
 }
 
@@ -156,30 +161,33 @@ void show(HWND dialog, Dialog& d, std::unique_ptr<Result> result) {
   if (wanted == ctl::Size{} && result->status.hasRecord) wanted = result->status.record;
   if (indexOf(result->modes, wanted) < 0) wanted = result->status.screen;
 
-  const ctl::Status& status = result->status;
+  const ctl::StatusReport& status = result->status;
   setText(dialog, IDC_USER, userText(status.user));
   setText(dialog, IDC_KEPT, keptText(status));
   setText(dialog, IDC_PRESENT, screenText(status));
   setText(dialog, IDC_FILE, status.file);
   setText(dialog, IDC_FINDINGS, findingsText(status));
-  if (kept)
+  if (kept) {
     setText(dialog, IDC_OUTCOME, outcomeText(result->outcome, result->size, status));
-  else if (result->round == Round::Return)
+  } else if (result->round == Round::Return) {
     setText(dialog, IDC_OUTCOME,
             returnedText(result->outcome, result->size, result->previous, result->answered));
-  else if (result->outcome.status == ctl::EXIT_FAILED && !result->outcome.message.empty())
+  } else if (result->outcome.result == ctl::SetResult::Failed && !result->outcome.message.empty()) {
     setText(dialog, IDC_OUTCOME, "Could not look: " + result->outcome.message);
+  }
 
-  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  ::SendMessageW(list, WM_SETREDRAW, /*redraw=*/FALSE, 0);
   ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
-  for (const ctl::Mode& mode : result->modes)
+  for (const ctl::Mode& mode : result->modes) {
     ::SendMessageW(list, LB_ADDSTRING, 0,
                    reinterpret_cast<LPARAM>(widen(modeText(mode, status)).c_str()));
-  if (result->modes.empty())
+  }
+  if (result->modes.empty()) {
     setText(dialog, IDC_OUTCOME, "The display's resolutions cannot be listed.");
+  }
   ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(indexOf(result->modes, wanted)), 0);
-  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-  ::InvalidateRect(list, nullptr, TRUE);
+  ::SendMessageW(list, WM_SETREDRAW, /*redraw=*/TRUE, 0);
+  ::InvalidateRect(list, nullptr, /*erase=*/TRUE);
   d.shown = std::move(*result);
 }
 
@@ -195,8 +203,9 @@ void keepOnScreen(HWND dialog) {
   const RECT& work = monitor.rcWork;
   const LONG left = std::max(work.left, std::min(box.left, work.right - (box.right - box.left)));
   const LONG top = std::max(work.top, std::min(box.top, work.bottom - (box.bottom - box.top)));
-  if (left != box.left || top != box.top)
+  if (left != box.left || top != box.top) {
     ::SetWindowPos(dialog, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 // Asks whether to keep the size the round just switched the screen to, and takes it back unless
@@ -234,14 +243,14 @@ void finish(HWND dialog, Dialog& d, Result* done) {
   std::unique_ptr<Result> result(done);
   d.worker.join();
   d.busy = false;
-  enableActions(dialog, true);
+  enableActions(dialog, /*enable=*/true);
   keepOnScreen(dialog);
   show(dialog, d, std::move(result));
   // The focus goes back where it was before the round.
   HWND focus = d.focus && ::IsWindowEnabled(d.focus) ? d.focus : ::GetDlgItem(dialog, IDC_MODES);
-  ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+  ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), /*isHandle=*/TRUE);
   ::SetWindowTextA(dialog, TITLE);
-  if (d.shown.round == Round::Keep && d.shown.outcome.status == ctl::EXIT_OK &&
+  if (d.shown.round == Round::Keep && d.shown.outcome.result == ctl::SetResult::Kept &&
       d.shown.outcome.switched) {
     d.again = false;  // a display change during the question is looked at after it
     askToKeepNewSize(dialog, d);
@@ -276,9 +285,10 @@ void setIcons(HWND dialog, Dialog& d) {
     d.icons[i] = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_RESKEEPER),
                                                  IMAGE_ICON, ::GetSystemMetrics(sizes[i][0]),
                                                  ::GetSystemMetrics(sizes[i][1]), 0));
-    if (d.icons[i])
+    if (d.icons[i]) {
       ::SendMessageW(dialog, WM_SETICON, i ? ICON_BIG : ICON_SMALL,
                      reinterpret_cast<LPARAM>(d.icons[i]));
+    }
   }
 }
 
@@ -307,8 +317,9 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
           // stored again before the dialog goes.
           if (d->asking) {
             d->closeAfter = true;
-            if (HWND question = ::GetWindow(dialog, GW_ENABLEDPOPUP))
+            if (HWND question = ::GetWindow(dialog, GW_ENABLEDPOPUP)) {
               ::PostMessageW(question, WM_COMMAND, IDCANCEL, 0);
+            }
           } else if (d->busy) {
             d->closeAfter = true;
             setText(dialog, IDC_OUTCOME,
@@ -322,8 +333,9 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return FALSE;
     case WM_APP_PROGRESS: {
       std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(lParam));
-      if (!line->empty())
+      if (!line->empty()) {
         (*line)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>((*line)[0])));
+      }
       setText(dialog, IDC_OUTCOME, *line + "...");
       return TRUE;
     }
@@ -332,18 +344,20 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return TRUE;
     case WM_DISPLAYCHANGE:
       keepOnScreen(dialog);
-      if (d->busy || d->asking)
+      if (d->busy || d->asking) {
         d->again = true;
-      else
+      } else {
         begin(dialog, *d);
+      }
       return TRUE;
     case WM_DPICHANGED:
       return changeDpi(dialog, d->dpi, LOWORD(wParam), *reinterpret_cast<RECT*>(lParam));
     case WM_DESTROY:
       if (d->worker.joinable()) d->worker.join();
       endDpi(d->dpi);
-      for (HICON icon : d->icons)
+      for (HICON icon : d->icons) {
         if (icon) ::DestroyIcon(icon);
+      }
       return FALSE;
   }
   return FALSE;

@@ -63,7 +63,7 @@ bool changeDpi(HWND dialog, DpiState& state, UINT dpi, const RECT& suggested) {
     };
     ::SetWindowPos(child, nullptr, scale(box.left), scale(box.top), scale(box.right - box.left),
                    scale(box.bottom - box.top), SWP_NOZORDER | SWP_NOACTIVATE);
-    if (font) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (font) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), /*redraw=*/TRUE);
   }
   if (font) {
     if (state.font) ::DeleteObject(state.font);

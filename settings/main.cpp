@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "ctl/command_line.h"
 #include "platform/platform.h"
 #include "settings/dialog.h"
 
@@ -28,7 +29,7 @@ bool narrow(const std::wstring& wide, std::string& text) {
 
 int refuse(const std::wstring& problem) {
   ::MessageBoxW(nullptr, (problem + L"\n\n" + USAGE).c_str(), TITLE, MB_OK | MB_ICONERROR);
-  return ctl::EXIT_USAGE;
+  return ctl::cli::EXIT_USAGE;
 }
 
 }  // namespace
@@ -55,8 +56,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   ::LocalFree(argv);
   std::string option;
-  if (folderGiven && (folder.empty() || !narrow(folder, option)))
+  if (folderGiven && (folder.empty() || !narrow(folder, option))) {
     return refuse(L"The folder cannot be used: " + folder);
+  }
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);

@@ -13,22 +13,23 @@ namespace settings {
 std::string sizeWords(ctl::Size size);
 
 // The user as the keeper names them; an unset or empty USERNAME is said in words.
-std::string userText(const ctl::UserName& user);
+std::string userText(const ctl::SessionUser& user);
 
 // The resolution the keeper keeps for the user, or why there is none.
-std::string keptText(const ctl::Status& status);
+std::string keptText(const ctl::StatusReport& status);
 
 // The screen's present size, or that it cannot be told.
-std::string screenText(const ctl::Status& status);
+std::string screenText(const ctl::StatusReport& status);
 
 // One line of the list of modes, with the present and the kept size marked.
-std::string modeText(const ctl::Mode& mode, const ctl::Status& status);
+std::string modeText(const ctl::Mode& mode, const ctl::StatusReport& status);
 
 // Every problem found, one paragraph each, or that nothing is wrong.
-std::string findingsText(const ctl::Status& status);
+std::string findingsText(const ctl::StatusReport& status);
 
 // What came of storing `size`: that it is kept, or why not; `status` is what was read after it.
-std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size, const ctl::Status& status);
+std::string outcomeText(const ctl::SetOutcome& outcome, ctl::Size size,
+                        const ctl::StatusReport& status);
 
 // "Returning to 1920 x 1080 in 15 seconds".
 std::string countdownWords(ctl::Size previous, int seconds);

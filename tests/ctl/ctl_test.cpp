@@ -108,13 +108,19 @@ TEST(Names, ShownAndWrittenSoThatEveryByteCanBeToldApart) {
 }
 
 TEST(Status, TheLowestProblemIsTheExitStatus) {
-  ctl::Status status;
-  EXPECT_EQ(status.exitStatus(), ctl::EXIT_OK);
-  status.findings = {
-      {ctl::EXIT_NO_KEEPER, ""}, {ctl::EXIT_UNWRITABLE, ""}, {ctl::EXIT_NO_DISPLAY, ""}};
-  EXPECT_EQ(status.exitStatus(), ctl::EXIT_UNWRITABLE);
-  for (std::size_t i = 0; i < ctl::EXIT_MEANING_COUNT; ++i) {
-    EXPECT_EQ(ctl::EXIT_MEANINGS[i].status, static_cast<int>(i)) << "every status, in order";
+  using ctl::Problem;
+  using namespace ctl::cli;
+  ctl::StatusReport report;
+  EXPECT_EQ(exitStatus(report), EXIT_OK);
+  report.findings = {{Problem::NoKeeper, ""}, {Problem::Unwritable, ""}, {Problem::NoDisplay, ""}};
+  EXPECT_EQ(exitStatus(report), EXIT_UNWRITABLE);
+  // A report lists its problems in the order of their kinds, so their statuses never fall.
+  for (int kind = static_cast<int>(Problem::Unreadable);
+       kind <= static_cast<int>(Problem::NoDisplay); ++kind) {
+    EXPECT_LE(exitStatus(static_cast<Problem>(kind - 1)), exitStatus(static_cast<Problem>(kind)));
+  }
+  for (std::size_t i = 0; i < EXIT_MEANING_COUNT; ++i) {
+    EXPECT_EQ(EXIT_MEANINGS[i].status, static_cast<int>(i)) << "every status, in order";
   }
 }
 

@@ -10,12 +10,14 @@
 
 namespace {
 
+using ctl::FileAccess;
+using ctl::SetResult;
 using ctl::Size;
 using keeper::StoreStatus;
 
 // What the fakes answer (from a list: in turn, the last one repeated) and what set asked.
 struct Fake {
-  std::vector<int> writable = {ctl::EXIT_OK};  // probeWritable
+  std::vector<FileAccess> writable = {FileAccess::Fine};  // probeWritable
   StoreStatus store = StoreStatus::Stored;
   platform::OpenProbe probe = platform::OpenProbe::Opened;
   bool keeperRuns = false;
@@ -46,10 +48,10 @@ const ctl::SetCalls FAKE_CALLS = {
     .regularFileExists = [](const char*) { return true; },
     .probeWritable = [](const std::string&) { return next(fake.writable); },
     .loadWaiting =
-        [](const std::string&, std::vector<ctl::Record>& records, ctl::Encoding&, bool&) {
+        [](const std::string&, std::vector<ctl::Record>& records, keeper::FileEncoding&) {
           ++fake.loads;
           records = {{"bob", fake.kept}};
-          return 0;
+          return FileAccess::Fine;
         },
     .storeUserSize =
         [](const char*, const char*, std::int32_t width, std::int32_t height) {
@@ -73,9 +75,9 @@ class SetTest : public ::testing::Test {
   void TearDown() override { ctl::setCalls() = ctl::defaultSetCalls(); }
 
   // Stores `size` for bob, with --force or without.
-  static int set(Size size, bool force = true) {
+  static SetResult set(Size size, bool force = true) {
     ctl::SetRequest request{"bob", true, size, force};
-    return ctl::setResolution(FOLDER, request).status;
+    return ctl::setResolution(FOLDER, request).result;
   }
   static inline const ctl::Folder FOLDER{"/f", ctl::FolderSource::Option, ctl::Layout::PerUser};
 };
@@ -86,11 +88,11 @@ TEST_F(SetTest, AFileWhoseRightsChangeAfterTheFirstCheckGives5AtOnce) {
     for (const bool keeperRuns : {false, true}) {
       SCOPED_TRACE(std::to_string(static_cast<int>(store)) + (keeperRuns ? " keeper" : ""));
       fake = Fake{};
-      fake.writable = {ctl::EXIT_OK, ctl::EXIT_UNWRITABLE};
+      fake.writable = {FileAccess::Fine, FileAccess::Unwritable};
       fake.store = store;
       fake.probe = platform::OpenProbe::Denied;
       fake.keeperRuns = keeperRuns;
-      EXPECT_EQ(set({1024, 768}), ctl::EXIT_UNWRITABLE);
+      EXPECT_EQ(set({1024, 768}), SetResult::Unwritable);
       EXPECT_EQ(fake.sleptMs, 0u);
       EXPECT_EQ(fake.stores, 1);
     }
@@ -102,12 +104,12 @@ TEST_F(SetTest, ASizeBeyondWhatTheKeeperCanStoreIsRefusedOnEveryPath) {
   for (const Size size :
        {Size{0, 600}, Size{800, 0}, Size{-800, 600}, Size{32768, 600}, Size{800, 32768}}) {
     SCOPED_TRACE(ctl::sizeText(size));
-    EXPECT_EQ(set(size, false), ctl::EXIT_USAGE);
-    EXPECT_EQ(set(size, true), ctl::EXIT_USAGE);
+    EXPECT_EQ(set(size, false), SetResult::Refused);
+    EXPECT_EQ(set(size, true), SetResult::Refused);
     const ctl::SetRequest request{"bob", true, {800, 600}};
     const ctl::SetOutcome returned =
-        ctl::returnToPrevious(FOLDER, request, {ctl::EXIT_OK, "stored", size, true});
-    EXPECT_EQ(returned.status, ctl::EXIT_USAGE);
+        ctl::returnToPrevious(FOLDER, request, {SetResult::Kept, "stored", size, true});
+    EXPECT_EQ(returned.result, SetResult::Refused);
   }
   EXPECT_EQ(fake.stores, 0);
 }
@@ -125,7 +127,7 @@ TEST_F(SetTest, TheWaitForTheKeeperSeesTwoSeparateSaves) {
     fake = Fake{};
     fake.keeperRuns = true;
     fake.stamps = c.stamps;
-    EXPECT_EQ(set({800, 600}), ctl::EXIT_OK);  // the size the screen shows: no wait for it
+    EXPECT_EQ(set({800, 600}), SetResult::Kept);  // the size the screen shows: no wait for it
     EXPECT_EQ(fake.loads, c.loads);
     EXPECT_EQ(fake.sleptMs, c.sleptMs);
   }
