@@ -52,7 +52,7 @@ class PassFixture : public benchmark::Fixture {
     bytes_ = normalFile(state.range(0));
     std::ofstream(keeper::PREFERENCE_FILE, std::ios::binary) << bytes_;
     keeper::clearUserTable();
-    keeper::useSteadyPasses(true);
+    keeper::useSteadyPasses(/*enabled=*/true);
     fakeSystem().userName = "alice.smith0";
     fakeSystem().width = 800;
     fakeSystem().height = 600;
@@ -66,7 +66,7 @@ class PassFixture : public benchmark::Fixture {
     if (after != bytes_) state.SkipWithError("a pass changed the file");
     if (!fakeSystem().switches.empty()) state.SkipWithError("a pass switched the display");
     keeper::clearUserTable();
-    keeper::useSteadyPasses(true);
+    keeper::useSteadyPasses(/*enabled=*/true);
     std::error_code ignored;
     std::filesystem::current_path("/", ignored);
     std::filesystem::remove_all(folder_, ignored);
@@ -97,7 +97,7 @@ BENCHMARK_DEFINE_F(PassFixture, Steady)(benchmark::State& state) {
 }
 
 BENCHMARK_DEFINE_F(PassFixture, Parsing)(benchmark::State& state) {
-  keeper::useSteadyPasses(false);
+  keeper::useSteadyPasses(/*enabled=*/false);
   const double peak = passPeak();
   for (auto _ : state) keeper::runPass();
   setCounters(state, peak);

@@ -25,7 +25,7 @@ using testing_support::sameName;
 
 // A name as the open document's lines hold it: UTF-8 in a UTF-8 document.
 std::string inFile(const std::string& name) {
-  if (prefs::parsedDocument().encoding != prefs::ENCODING_UTF8) return name;
+  if (prefs::parsedDocument().encoding != prefs::Encoding::Utf8) return name;
   return fuzzing::utf8Of(name);
 }
 
@@ -33,7 +33,7 @@ std::string inFile(const std::string& name) {
 // characters as Latin-1 bytes up to a last character cut off by the end of the text, or nothing
 // when a character is invalid or above U+00FF (overlong forms count as valid).
 std::string latin1Name(const char* text) {
-  if (prefs::parsedDocument().encoding != prefs::ENCODING_UTF8) return text;
+  if (prefs::parsedDocument().encoding != prefs::Encoding::Utf8) return text;
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const std::size_t length = std::strlen(text);
@@ -221,9 +221,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  platform::failAllocation(0, false);
+  platform::failAllocation(0, /*persistent=*/false);
   prefs::closePreferences();
   checkClosedRules();
-  prefs::useGroupIndex(true);
+  prefs::useGroupIndex(/*enabled=*/true);
   return 0;
 }

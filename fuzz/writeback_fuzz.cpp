@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Reading, enumerating and selecting, without a write, leave the file alone.
   check(prefs::openPreferences(path), "a regular file opens");
   const std::vector<FileLine> parsed = openDocumentLines();
-  const std::int32_t encoding = prefs::parsedDocument().encoding;
+  const prefs::Encoding encoding = prefs::parsedDocument().encoding;
   check(prefs::examineGroups(), "an open document can be examined");
   while (prefs::nextGroup()) {
     prefs::readLong("Res_X", 1024);

@@ -32,8 +32,8 @@ class ScopedKeeperDefaults {
   // Puts the defaults back now.
   static void reset() noexcept {
     clearUserTable();
-    useUserIndex(true);
-    useSteadyPasses(true);
+    useUserIndex(/*enabled=*/true);
+    useSteadyPasses(/*enabled=*/true);
   }
 };
 

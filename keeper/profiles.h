@@ -8,10 +8,11 @@
 #include <cstdint>
 
 #include "keeper/keeper.h"
+#include "prefs/encoding.h"
 
 namespace keeper {
 
-enum class FileEncoding { Ansi, Utf8 };
+using FileEncoding = prefs::Encoding;
 
 enum class LoadStatus {
   Loaded,      // every named group was merged

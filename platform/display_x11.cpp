@@ -20,7 +20,7 @@ constexpr std::int32_t LARGEST_SIDE = 32767;
 constexpr double FALLBACK_PIXELS_PER_MM = 96.0 / 25.4;
 
 // The screen's size as Xlib last heard it.
-Size screenSize(Display* display) noexcept {
+Extent screenSize(Display* display) noexcept {
   const int screen = DefaultScreen(display);
   return {DisplayWidth(display, screen), DisplayHeight(display, screen)};
 }
@@ -28,7 +28,7 @@ Size screenSize(Display* display) noexcept {
 // Asks the server for the primary display's size: the CRTC's size (already turned for a
 // rotated output), or the whole screen when RandR is missing or no output shows anything.
 // False when the answer could not be had.
-bool askSize(Display* display, Size* size) noexcept {
+bool askSize(Display* display, Extent* size) noexcept {
   lastErrorCode = Success;
   if (connection.randr) {
     Target target;
@@ -45,7 +45,7 @@ bool askSize(Display* display, Size* size) noexcept {
 
 // The primary display's size, asked of the server only after it announced a change; 0 x 0
 // when no server can be reached or the connection was lost during the call.
-Size presentSize() noexcept {
+Extent presentSize() noexcept {
   PipeSignalBlock pipeBlock;
   Display* display = liveDisplay();
   if (display == nullptr) return {};
@@ -53,7 +53,7 @@ Size presentSize() noexcept {
   // A second try covers a configuration that changed under the first; should that fail too,
   // the size last known stands in.
   for (int attempt = 0; attempt < 2 && !connection.sizeKnown && !connectionLost; ++attempt) {
-    Size asked;
+    Extent asked;
     if (askSize(display, &asked)) {
       connection.size = asked;
       connection.sizeKnown = true;
@@ -87,7 +87,7 @@ RRMode chooseMode(const Target& target, unsigned width, unsigned height) noexcep
 
 // The screen size that holds every active CRTC once the target's CRTC shows `size` (in
 // screen orientation) at its present place. False when a CRTC cannot be read.
-bool boundingSize(Display* display, const Target& target, Size size, Size* box) noexcept {
+bool boundingSize(Display* display, const Target& target, Extent size, Extent* box) noexcept {
   std::int64_t right = static_cast<std::int64_t>(target.crtc->x) + size.width;
   std::int64_t bottom = static_cast<std::int64_t>(target.crtc->y) + size.height;
   for (int i = 0; i < target.resources->ncrtc; ++i) {
@@ -118,7 +118,7 @@ int millimetres(std::int32_t pixels, int presentPixels, int presentMm) noexcept 
   return mm > 0 ? static_cast<int>(mm) : 1;
 }
 
-void setScreenSize(Display* display, Size size, Size present, Size presentMm) noexcept {
+void setScreenSize(Display* display, Extent size, Extent present, Extent presentMm) noexcept {
   XRRSetScreenSize(display, connection.root, size.width, size.height,
                    millimetres(size.width, present.width, presentMm.width),
                    millimetres(size.height, present.height, presentMm.height));
@@ -167,7 +167,7 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
           : chooseMode(target, static_cast<unsigned>(width), static_cast<unsigned>(height));
   if (mode == None) return;
 
-  Size wanted;
+  Extent wanted;
   int minWidth = 0;
   int minHeight = 0;
   int maxWidth = 0;
@@ -183,10 +183,10 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
   if (wanted.width > maxWidth || wanted.height > maxHeight) return;
 
   const int screen = DefaultScreen(display);
-  const Size present = screenSize(display);
-  const Size presentMm{DisplayWidthMM(display, screen), DisplayHeightMM(display, screen)};
-  const Size grown{wanted.width > present.width ? wanted.width : present.width,
-                   wanted.height > present.height ? wanted.height : present.height};
+  const Extent present = screenSize(display);
+  const Extent presentMm{DisplayWidthMM(display, screen), DisplayHeightMM(display, screen)};
+  const Extent grown{wanted.width > present.width ? wanted.width : present.width,
+                     wanted.height > present.height ? wanted.height : present.height};
 
   XGrabServer(display);
   lastErrorCode = Success;
@@ -198,7 +198,7 @@ void changeDisplayMode(std::int32_t width, std::int32_t height,
                        crtc.rotation, crtc.outputs, crtc.noutput);
   XSync(display, False);
   const bool switched = status == RRSetConfigSuccess && lastErrorCode == Success;
-  const Size after = switched ? wanted : present;
+  const Extent after = switched ? wanted : present;
   if (after.width != grown.width || after.height != grown.height) {
     setScreenSize(display, after, present, presentMm);
   }

@@ -79,8 +79,7 @@ struct FileCalls {
   bool (*reserve)(FileHandle file, std::int64_t length);
   // Writes `count` bytes at the file position, all of them unless an error comes;
   // `written` is what was written before it.
-  bool (*write)(FileHandle file, const void* buffer, std::uint32_t count,
-                std::uint32_t* written);
+  bool (*write)(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* written);
   // Ends the file at the file position, shortening or lengthening it.
   bool (*setEnd)(FileHandle file);
   // Closes the file.
@@ -108,8 +107,7 @@ std::int32_t primaryDisplayHeight() noexcept;
 // bad mode, size and depth are asked for once more alone; on X11 a mode of that exact size is
 // taken, at the present refresh rate when there is a choice, and the colour depth is left as
 // it is. What comes of it is not reported.
-void changeDisplayMode(std::int32_t width, std::int32_t height,
-                       std::int32_t bitsPerPixel) noexcept;
+void changeDisplayMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) noexcept;
 
 // Waits `milliseconds`.
 void sleepMilliseconds(std::uint32_t milliseconds) noexcept;

@@ -32,7 +32,7 @@ class ScopedPlatformDefaults {
 
   // Puts the defaults back now.
   static void reset() noexcept {
-    failAllocation(0, false);
+    failAllocation(0, /*persistent=*/false);
     fileCalls() = defaultFileCalls();
   }
 };

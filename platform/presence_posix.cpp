@@ -91,7 +91,7 @@ struct flock wholeFileWriteLock() {
 // The descriptor stays open, and the lock held, until the process ends.
 void becomeSessionKeeper() noexcept {
   char path[PATH_CAPACITY];
-  if (!lockPath(path, true)) return;
+  if (!lockPath(path, /*make=*/true)) return;
   const int fd = openLockFile(path, O_RDWR | O_CREAT);
   if (fd < 0) return;
   struct flock lock = wholeFileWriteLock();
@@ -107,7 +107,7 @@ void becomeReadyForInput() noexcept {}
 
 bool keeperRunning() noexcept {
   char path[PATH_CAPACITY];
-  if (!lockPath(path, false)) return false;
+  if (!lockPath(path, /*make=*/false)) return false;
   const int fd = openLockFile(path, O_RDONLY);
   if (fd < 0) return false;
   struct flock lock = wholeFileWriteLock();

@@ -20,7 +20,7 @@ constexpr DWORD DENIED_MUTEX_RETRY_MS = 1000;
 void becomeReadyForInput() noexcept {
   MSG message;
   ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-  ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+  ::MsgWaitForMultipleObjects(0, nullptr, /*waitAll=*/FALSE, 0, QS_ALLINPUT);
 }
 
 // Ready for input first, before any waiting; the queue is never looked at again. The mutex
@@ -34,7 +34,7 @@ void becomeReadyForInput() noexcept {
 void becomeSessionKeeper() noexcept {
   becomeReadyForInput();
   for (;;) {
-    const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, KEEPER_MUTEX);
+    const HANDLE mutex = ::CreateMutexA(nullptr, /*initialOwner=*/FALSE, KEEPER_MUTEX);
     if (mutex != nullptr) {
       const DWORD waited = ::WaitForSingleObject(mutex, INFINITE);
       if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) ::CloseHandle(mutex);
@@ -48,7 +48,7 @@ void becomeSessionKeeper() noexcept {
 // The mutex exists while a keeper holds it (or waits for it beside one). A mutex that this
 // user may not open was made by someone all the same.
 bool keeperRunning() noexcept {
-  const HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, KEEPER_MUTEX);
+  const HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, /*inheritHandle=*/FALSE, KEEPER_MUTEX);
   if (mutex == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
   ::CloseHandle(mutex);
   return true;

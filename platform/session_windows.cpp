@@ -85,7 +85,7 @@ bool finalPathIs(HANDLE handle, const wchar_t* path) noexcept {
   const DWORD length =
       ::GetFinalPathNameByHandleW(handle, final, CAPACITY + 8, FILE_NAME_NORMALIZED);
   return length > 4 && length < CAPACITY + 8 && std::wcsncmp(final, L"\\\\?\\", 4) == 0 &&
-         ::CompareStringOrdinal(final + 4, -1, path, -1, TRUE) == CSTR_EQUAL;
+         ::CompareStringOrdinal(final + 4, -1, path, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL;
 }
 
 HANDLE openItself(const wchar_t* path) noexcept {
@@ -142,8 +142,8 @@ bool startBeside(const char* name, const SessionFolder& folder) noexcept {
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_FORCEOFFFEEDBACK;  // the keeper opens no window: no busy pointer
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, folder.path, &startup,
-                        &process)) {
+  if (!::CreateProcessW(program, line, nullptr, nullptr, /*inheritHandles=*/FALSE, 0, nullptr,
+                        folder.path, &startup, &process)) {
     return false;
   }
   ::CloseHandle(process.hThread);
@@ -233,7 +233,7 @@ bool trustedFile(const SessionFolder& folder, const char* relative, OthersMay ot
       trust::FILE_CHANGES | (others == OthersMay::Read ? trust::WRITE_BYTES : 0);
   wchar_t path[CAPACITY];
   std::wcscpy(path, folder.path);
-  if (!safeStep(path, true, fileChanges, self)) return false;
+  if (!safeStep(path, /*folder=*/true, fileChanges, self)) return false;
   char part[MAX_PATH];
   for (const char* start = relative; start != nullptr;) {
     const char* end = std::strchr(start, '/');
@@ -250,7 +250,7 @@ bool trustedFile(const SessionFolder& folder, const char* relative, OthersMay ot
 }
 
 bool startKeeperOnce(const char* name, const SessionFolder& folder) noexcept {
-  const HANDLE turn = ::CreateMutexW(nullptr, FALSE, STARTER_MUTEX);
+  const HANDLE turn = ::CreateMutexW(nullptr, /*initialOwner=*/FALSE, STARTER_MUTEX);
   const DWORD waited = turn ? ::WaitForSingleObject(turn, TURN_WAIT_MS) : WAIT_FAILED;
   bool started = true;
   if (!keeperRunning()) {

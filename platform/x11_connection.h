@@ -10,7 +10,8 @@
 
 namespace platform::x11 {
 
-struct Size {
+// A width and height in pixels (or millimetres, where said).
+struct Extent {
   std::int32_t width = 0;
   std::int32_t height = 0;
 };
@@ -23,7 +24,7 @@ struct Connection {
   bool randr = false;  // RandR 1.3 or later is there
   int randrEventBase = 0;
   bool sizeKnown = false;
-  Size size;
+  Extent size;
 };
 
 extern Connection connection;

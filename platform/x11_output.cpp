@@ -38,9 +38,11 @@ bool findTarget(Display* display, Target* target) noexcept {
   target->resources = XRRGetScreenResourcesCurrent(display, connection.root);
   if (target->resources == nullptr) return false;
   const RROutput primary = XRRGetOutputPrimary(display, connection.root);
-  if (primary != None && takeOutput(display, primary, false, target)) return true;
+  if (primary != None && takeOutput(display, primary, /*mustBeConnected=*/false, target))
+    return true;
   for (int i = 0; i < target->resources->noutput && !connectionLost; ++i) {
-    if (takeOutput(display, target->resources->outputs[i], true, target)) return true;
+    if (takeOutput(display, target->resources->outputs[i], /*mustBeConnected=*/true, target))
+      return true;
   }
   return false;
 }

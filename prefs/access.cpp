@@ -22,7 +22,7 @@ struct FileName {
 
 void toFileName(const char* name, FileName& out) {
   const std::size_t length = std::strlen(name);
-  if (document().encoding != ENCODING_UTF8) {
+  if (document().encoding != Encoding::Utf8) {
     out.text = name;
     out.length = length;
     return;
@@ -100,8 +100,8 @@ bool createPendingGroup() {
 std::uint32_t formatDecimal(std::int32_t value, char* out) {
   char digits[11];
   std::uint32_t count = 0;
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value)
-                                      : static_cast<std::uint32_t>(value);
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
   do {
     digits[count++] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
@@ -159,16 +159,15 @@ platform::Owned<char> currentGroupName() noexcept {
   const std::size_t length = std::strlen(name);
   platform::Owned<char> copy(platform::allocateArray<char>(length + 1));
   if (!copy) return copy;
-  if (doc.encoding != ENCODING_UTF8 || length == 0) {
+  if (doc.encoding != Encoding::Utf8 || length == 0) {
     std::memcpy(copy.get(), name, length + 1);
     return copy;
   }
   // Latin-1 never needs more bytes than UTF-8, so the conversion cannot run out of room.
   auto capacity = static_cast<std::uint32_t>(length);
   auto consumed = static_cast<std::uint32_t>(length);
-  const std::int32_t status =
-      utf8ToLatin1(reinterpret_cast<unsigned char*>(copy.get()), &capacity,
-                   reinterpret_cast<const unsigned char*>(name), &consumed);
+  const std::int32_t status = utf8ToLatin1(reinterpret_cast<unsigned char*>(copy.get()), &capacity,
+                                           reinterpret_cast<const unsigned char*>(name), &consumed);
   copy.get()[status == 0 ? capacity : 0] = '\0';
   return copy;
 }
@@ -202,8 +201,8 @@ bool appendGroup(const char* name) noexcept {
   PreferenceDocument& doc = document();
   FileName fileName;
   toFileName(name, fileName);
-  char* stored = fileName.text != nullptr ? arenaCopy(doc.arena, fileName.text, fileName.length)
-                                          : nullptr;
+  char* stored =
+      fileName.text != nullptr ? arenaCopy(doc.arena, fileName.text, fileName.length) : nullptr;
   if (stored == nullptr) return false;
   setPending(doc, stored);
   if (!createPendingGroup()) {
@@ -215,7 +214,7 @@ bool appendGroup(const char* name) noexcept {
 }
 
 bool isUtf8Document() noexcept {
-  return isOpen() && document().encoding == ENCODING_UTF8;
+  return isOpen() && document().encoding == Encoding::Utf8;
 }
 
 const char* findValue(const char* key) noexcept {

@@ -114,7 +114,7 @@ bool openPreferences(const char* path) noexcept {
       return false;
     }
     if (mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
-      doc.encoding = ENCODING_UTF8;
+      doc.encoding = Encoding::Utf8;
       contentSize -= 3;
     } else if (!io.seek(file, 0)) {
       releaseDocument();
@@ -140,7 +140,7 @@ bool openPreferences(const char* path) noexcept {
   doc.content[got] = '\0';
   doc.content[got + 1] = '\0';
   // With the mark put back in front, the buffer holds the file's bytes as they were read.
-  if (doc.encoding == ENCODING_UTF8) std::memcpy(buffer, "\xEF\xBB\xBF", 3);
+  if (doc.encoding == Encoding::Utf8) std::memcpy(buffer, "\xEF\xBB\xBF", 3);
   trace.opened = fingerprintOf(buffer, static_cast<std::size_t>(size));
   return true;
 }

@@ -30,7 +30,7 @@ class ScopedStoreDefaults {
   // Puts the defaults back now.
   static void reset() noexcept {
     closePreferences();
-    useGroupIndex(true);
+    useGroupIndex(/*enabled=*/true);
   }
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "prefs/encoding.h"
 #include "prefs/name_index.h"
 #include "prefs/prefs.h"
 
@@ -50,9 +51,6 @@ struct Arena {
   char* limit = nullptr;
 };
 
-inline constexpr std::int32_t ENCODING_ANSI = 0;
-inline constexpr std::int32_t ENCODING_UTF8 = 65001;
-
 // The document's group headers in a name index, by their names ignoring ASCII case.
 struct GroupHeaders {
   using Item = PreferenceLine*;
@@ -73,7 +71,7 @@ struct PreferenceDocument {
   char* content = nullptr;  // the bytes after the byte-order mark, then two zeros
   std::uint32_t contentLength = 0;
   std::int64_t fileLength = 0;  // the file's length when it was opened
-  std::int32_t encoding = ENCODING_ANSI;
+  Encoding encoding = Encoding::Ansi;
   Lines lines = Lines::Unparsed;
   PreferenceLine* firstLine = nullptr;
   PreferenceLine* lastLine = nullptr;
@@ -190,7 +188,7 @@ char* reserveValue(const char* key, std::uint32_t length) noexcept;
 // The bytes before the content in its buffer: room for a UTF-8 file's byte-order mark, so that
 // the normal form of a file already in it fits exactly over the bytes it was parsed from.
 inline std::size_t contentHeadroom(const PreferenceDocument& doc) noexcept {
-  return doc.encoding == ENCODING_UTF8 ? 3 : 0;
+  return doc.encoding == Encoding::Utf8 ? 3 : 0;
 }
 inline char* contentBuffer(const PreferenceDocument& doc) noexcept {
   return doc.content - contentHeadroom(doc);

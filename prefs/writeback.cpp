@@ -19,7 +19,7 @@ std::size_t contentCapacity(const PreferenceDocument& doc) {
 // whose key starts with them, once the blank lines before it are gone) starts with an empty
 // line instead, so that the file is not read back as UTF-8.
 bool needsLeadingBlankLine(const PreferenceDocument& doc) {
-  return doc.encoding == ENCODING_ANSI && doc.firstLine != nullptr &&
+  return doc.encoding == Encoding::Ansi && doc.firstLine != nullptr &&
          lineKind(*doc.firstLine) == LineKind::Entry &&
          std::strncmp(doc.firstLine->kindOrKey, UTF8_PREFIX, 3) == 0;
 }
@@ -39,7 +39,7 @@ struct TextPlan {
 TextPlan planText(const PreferenceDocument& doc) {
   const std::uintptr_t base = address(contentBuffer(doc));
   const std::uintptr_t end = base + contentCapacity(doc);
-  std::uint64_t out = doc.encoding == ENCODING_UTF8 ? UTF8_PREFIX_LENGTH : 0;
+  std::uint64_t out = doc.encoding == Encoding::Utf8 ? UTF8_PREFIX_LENGTH : 0;
   if (needsLeadingBlankLine(doc)) out += 2;
   bool inPlace = true;
   // Pieces of the content come in increasing order along the lines, so a piece that is not
@@ -75,7 +75,7 @@ char* append(char* out, const char* text) {
 
 // Builds the normal form at `out`, which may be the content's own buffer (see planText).
 void buildText(const PreferenceDocument& doc, char* out) {
-  if (doc.encoding == ENCODING_UTF8) out = append(out, UTF8_PREFIX);
+  if (doc.encoding == Encoding::Utf8) out = append(out, UTF8_PREFIX);
   if (needsLeadingBlankLine(doc)) out = append(out, "\r\n");
   for (const PreferenceLine* line = doc.firstLine; line != nullptr; line = line->next) {
     switch (lineKind(*line)) {

@@ -127,8 +127,9 @@ TEST_P(KeeperTest, GroupsWithoutAUsableNameAreNeitherLoadedNorChanged) {
   writePrefs("\xEF\xBB\xBF[]\nRes_X=1\n[\xE2\x82\xAC]\nRes_X=2\n[x\x80y]\nRes_X=3\n");
   keeper::runPass();
   EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
-  EXPECT_EQ(prefs(), visible("\xEF\xBB\xBF\r\n[]\r\nRes_X = 1\r\n[\xE2\x82\xAC]\r\nRes_X = 2\r\n"
-                             "[x\x80y]\r\nRes_X = 3\r\n[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
+  EXPECT_EQ(prefs(),
+            visible("\xEF\xBB\xBF\r\n[]\r\nRes_X = 1\r\n[\xE2\x82\xAC]\r\nRes_X = 2\r\n"
+                    "[x\x80y]\r\nRes_X = 3\r\n[alice]\r\nRes_X = 1024\r\nRes_Y = 768\r\n"));
 }
 
 TEST_P(KeeperTest, TheSameGroupTwiceEndsWithTheLaterValuesInBoth) {
@@ -210,12 +211,13 @@ TEST_P(KeeperTest, ADeletedGroupIsAppendedAgain) {
 }
 
 TEST_P(KeeperTest, OddValuesReadAsAtoiAndMissingKeysTakeTheDefaults) {
-  writePrefs("; users\ntop = 1\n[alice]\nRes_X = 1280x\nRes_Y =\ncolour = blue\n[bob]\n"
-             "  ; no values\n[carol]\nRes_Y=abc\n");
+  writePrefs(
+      "; users\ntop = 1\n[alice]\nRes_X = 1280x\nRes_Y =\ncolour = blue\n[bob]\n"
+      "  ; no values\n[carol]\nRes_Y=abc\n");
   fakeSystem().displayFollowsSwitch = false;
   keeper::runPass();
-  EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1280, 0}, {"bob", 1024, 768},
-                                         {"carol", 1024, 0}}));
+  EXPECT_EQ(table(),
+            (std::vector<Record>{{"alice", 1280, 0}, {"bob", 1024, 768}, {"carol", 1024, 0}}));
   EXPECT_EQ(takeSwitches(), (std::vector<DisplaySwitch>{{1280, 0, 32}}));
   EXPECT_EQ(prefs(), visible("; users\r\ntop = 1\r\n[alice]\r\nRes_X = 1280\r\nRes_Y = 0\r\n"
                              "colour = blue\r\n[bob]\r\n; no values\r\nRes_X = 1024\r\n"
@@ -248,11 +250,11 @@ TEST_P(KeeperTest, ANameAGroupHeaderCannotHoldIsAppliedButNeverSaved) {
 
 TEST_P(KeeperTest, ARecordThatCannotGetMemoryIsSkipped) {
   writePrefs("");
-  platform::failAllocation(1, true);
+  platform::failAllocation(1, /*persistent=*/true);
   keeper::runPass();
   EXPECT_TRUE(table().empty());
   EXPECT_EQ(prefs(), "");
-  platform::failAllocation(0, false);
+  platform::failAllocation(0, /*persistent=*/false);
   keeper::runPass();
   EXPECT_EQ(table(), (std::vector<Record>{{"alice", 1024, 768}}));
 }
@@ -393,7 +395,7 @@ TEST_P(KeeperTest, PassesThatChangeNothingSkipParsingButDoExactlyTheSame) {
     }
     platform::fileCalls() = platform::defaultFileCalls();
   }
-  keeper::useSteadyPasses(true);
+  keeper::useSteadyPasses(/*enabled=*/true);
   for (std::size_t i = 0; i < std::size(steps); ++i) {
     SCOPED_TRACE("pass " + std::to_string(i + 1));
     EXPECT_EQ(outcomes[1][i].file, outcomes[0][i].file);
@@ -459,8 +461,10 @@ std::string untidyFile(int users) {
                          : "Res_X = " + width + end;
     if (i % 13 != 4) out += "Res_Y = " + std::to_string(480 + i) + end;
     if (i % 23 == 9) out += "Depth = 32" + end + end;
-    if (i % 19 == 7) repeats += "[" + (i % 2 == 0 ? name : "USER." + std::to_string(i)) + "]\r\n"
-                               "Res_X = 800\r\nRes_Y = 600\r\n";
+    if (i % 19 == 7)
+      repeats += "[" + (i % 2 == 0 ? name : "USER." + std::to_string(i)) +
+                 "]\r\n"
+                 "Res_X = 800\r\nRes_Y = 600\r\n";
   }
   return out + repeats;
 }

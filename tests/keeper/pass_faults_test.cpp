@@ -125,7 +125,7 @@ class PassFaultTest : public ::testing::TestWithParam<Start> {
   void TearDown() override { std::filesystem::current_path(previous); }
 
   static void disarm() {
-    platform::failAllocation(0, false);
+    platform::failAllocation(0, /*persistent=*/false);
     platform::fileCalls() = platform::defaultFileCalls();
   }
 

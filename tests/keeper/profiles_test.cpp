@@ -145,7 +145,7 @@ TEST_F(ProfilesTest, ALoadOrAStoreShortOfMemorySaysSoAndChangesNothing) {
     SCOPED_TRACE("allocation " + std::to_string(n) + " failing");
     const std::uint64_t refused = platform::injectedAllocationFailures();
     writeBytes(keeper::PREFERENCE_FILE, file);
-    platform::failAllocation(n, false);
+    platform::failAllocation(n, /*persistent=*/false);
     const keeper::LoadedProfiles loaded = keeper::loadProfilesAt(keeper::PREFERENCE_FILE);
     if (loaded.status == keeper::LoadStatus::Loaded) {
       EXPECT_EQ(recordsOf(loaded.table), all);
@@ -155,9 +155,9 @@ TEST_F(ProfilesTest, ALoadOrAStoreShortOfMemorySaysSoAndChangesNothing) {
     ASSERT_TRUE(platform::fileCalls().openReadWrite(keeper::PREFERENCE_FILE, &writer));
     platform::fileCalls().close(writer);
 
-    platform::failAllocation(n, false);
+    platform::failAllocation(n, /*persistent=*/false);
     const keeper::StoreStatus status = store();
-    platform::failAllocation(0, false);
+    platform::failAllocation(0, /*persistent=*/false);
     if (status == keeper::StoreStatus::Stored) {
       EXPECT_EQ(visible(readBytes(keeper::PREFERENCE_FILE)), visible(stored));
     } else {

@@ -54,13 +54,13 @@ TEST(PosixFiles, AFileAnotherProcessHoldsIsHeldNotMissing) {
   const std::string path = folder.file("Pref.txt");
   testing_support::writeBytes(path, "[a]\n");
   EXPECT_EQ(platform::probeOpen(folder.file("none").c_str(), false), platform::OpenProbe::Missing);
-  EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Opened);
+  EXPECT_EQ(platform::probeOpen(path.c_str(), /*forWriting=*/true), platform::OpenProbe::Opened);
 
   // Locked by another open of the file, which meets it as another process's would.
   platform::FileHandle holder = platform::INVALID_FILE;
   ASSERT_TRUE(platform::fileCalls().openReadWrite(path.c_str(), &holder));
-  EXPECT_EQ(platform::probeOpen(path.c_str(), false), platform::OpenProbe::Busy);
-  EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Busy);
+  EXPECT_EQ(platform::probeOpen(path.c_str(), /*forWriting=*/false), platform::OpenProbe::Busy);
+  EXPECT_EQ(platform::probeOpen(path.c_str(), /*forWriting=*/true), platform::OpenProbe::Busy);
   platform::fileCalls().close(holder);
 
   // A lease (as a file server takes one): the open that would break it is refused for now.
@@ -68,7 +68,7 @@ TEST(PosixFiles, AFileAnotherProcessHoldsIsHeldNotMissing) {
   ASSERT_GE(leaseHolder, 0);
   const auto previous = ::signal(SIGIO, SIG_IGN);  // the holder's news of the break
   if (::fcntl(leaseHolder, F_SETLEASE, F_RDLCK) == 0) {
-    EXPECT_EQ(platform::probeOpen(path.c_str(), true), platform::OpenProbe::Busy);
+    EXPECT_EQ(platform::probeOpen(path.c_str(), /*forWriting=*/true), platform::OpenProbe::Busy);
     ::fcntl(leaseHolder, F_SETLEASE, F_UNLCK);
   }
   ::signal(SIGIO, previous);
@@ -96,7 +96,7 @@ TEST(PosixFiles, ByItsOwnPathNoLinkIsFollowed) {
     platform::FileHandle file = platform::INVALID_FILE;
     EXPECT_FALSE(platform::fileCalls().openReadOnly(folder.file(other).c_str(), &file)) << other;
   }
-  EXPECT_EQ(platform::probeOpen(plain.c_str(), true), platform::OpenProbe::Opened);
+  EXPECT_EQ(platform::probeOpen(plain.c_str(), /*forWriting=*/true), platform::OpenProbe::Opened);
   platform::FileHandle file = platform::INVALID_FILE;
   ASSERT_TRUE(platform::fileCalls().openReadWrite(plain.c_str(), &file));
   platform::fileCalls().close(file);

@@ -71,7 +71,7 @@ TEST(WriteHandle, ByItsOwnPathAFileWithAnotherNameIsRefused) {
   platform::openOnlyByOwnPath();
   platform::FileHandle file = platform::INVALID_FILE;
   EXPECT_FALSE(platform::fileCalls().openReadOnly(linked.c_str(), &file));
-  EXPECT_EQ(platform::probeOpen(linked.c_str(), true), platform::OpenProbe::Denied);
+  EXPECT_EQ(platform::probeOpen(linked.c_str(), /*forWriting=*/true), platform::OpenProbe::Denied);
   ASSERT_TRUE(platform::fileCalls().openReadWrite(plain.c_str(), &file));
   platform::fileCalls().close(file);
 }

@@ -15,8 +15,7 @@ using testing_support::groupName;
 using testing_support::readBytes;
 using testing_support::visible;
 
-class AccessTest : public testing_support::StoreTest,
-                   public ::testing::WithParamInterface<bool> {
+class AccessTest : public testing_support::StoreTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
@@ -72,7 +71,9 @@ TEST_P(AccessTest, OnlyAsciiLettersIgnoreCase) {
   EXPECT_EQ(prefs::readLong("k", -1), -1);
   EXPECT_TRUE(prefs::selectGroup("\xC4X"));
   // '_' (0x5F) and DEL-range bytes are not letters either.
-  EXPECT_FALSE(prefs::selectGroup("a\x7F" "b"));
+  EXPECT_FALSE(
+      prefs::selectGroup("a\x7F"
+                         "b"));
   EXPECT_TRUE(prefs::selectGroup("A_B"));
   EXPECT_EQ(prefs::readLong("k", -1), 2);
 }
@@ -90,8 +91,9 @@ TEST_P(AccessTest, AMissingGroupReadsDefaultsAndIsCreatedAtTheEndByAWrite) {
   // A later selection finds the new group.
   EXPECT_TRUE(prefs::selectGroup("NEW"));
   EXPECT_EQ(prefs::readLong("Res_Y", 0), 600);
-  EXPECT_EQ(closeAndRead(),
-            visible("[a]\r\nk = 1\r\n; trailing comment\r\n[new]\r\nRes_X = 800\r\nRes_Y = 600\r\n"));
+  EXPECT_EQ(
+      closeAndRead(),
+      visible("[a]\r\nk = 1\r\n; trailing comment\r\n[new]\r\nRes_X = 800\r\nRes_Y = 600\r\n"));
 }
 
 TEST_P(AccessTest, APendingGroupIsReplacedOrDiscarded) {
@@ -168,13 +170,20 @@ TEST_P(AccessTest, ValuesReadLikeAtoiAndSaturate) {
     std::int32_t value;
   };
   const Case cases[] = {
-      {"1280x", 1280},        {"", 0},
-      {"abc", 0},             {"  -12", -12},
-      {"+7", 7},              {"- 7", 0},
-      {"007", 7},             {"2147483647", INT_MAX},
-      {"2147483648", INT_MAX}, {"-2147483648", INT_MIN},
-      {"-2147483649", INT_MIN}, {"99999999999999999999999", INT_MAX},
-      {"\v\f 5", 5},          {"1 2", 1},
+      {"1280x", 1280},
+      {"", 0},
+      {"abc", 0},
+      {"  -12", -12},
+      {"+7", 7},
+      {"- 7", 0},
+      {"007", 7},
+      {"2147483647", INT_MAX},
+      {"2147483648", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"-2147483649", INT_MIN},
+      {"99999999999999999999999", INT_MAX},
+      {"\v\f 5", 5},
+      {"1 2", 1},
   };
   std::string file = "[g]\n";
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -201,10 +210,11 @@ TEST_P(AccessTest, ExtremeValuesAreWrittenInDecimal) {
 }
 
 TEST_P(AccessTest, Utf8GroupNamesAreGivenAndTakenInLatin1) {
-  open("\xEF\xBB\xBF[J\xC3\xBCrgen]\nRes_X=1\n[\xE2\x82\xAC]\n[bad\x80]\n[cut\xE2\x41]\n"
-       "[cutAtEnd\xE2]\n[C\xC3\x9C]\nk=2\n");
-  EXPECT_EQ(enumerate(), (std::vector<std::string>{"J\xFCrgen", "", "", "cut", "cutAtEnd",
-                                                   "C\xDC"}));
+  open(
+      "\xEF\xBB\xBF[J\xC3\xBCrgen]\nRes_X=1\n[\xE2\x82\xAC]\n[bad\x80]\n[cut\xE2\x41]\n"
+      "[cutAtEnd\xE2]\n[C\xC3\x9C]\nk=2\n");
+  EXPECT_EQ(enumerate(),
+            (std::vector<std::string>{"J\xFCrgen", "", "", "cut", "cutAtEnd", "C\xDC"}));
   EXPECT_TRUE(prefs::selectGroup("J\xFCrgen"));
   EXPECT_EQ(prefs::readLong("Res_X", 0), 1);
   // The UTF-8 form of a non-ASCII letter is not case-folded.
@@ -214,10 +224,11 @@ TEST_P(AccessTest, Utf8GroupNamesAreGivenAndTakenInLatin1) {
   // A new group is stored in UTF-8 and read back in Latin-1.
   EXPECT_FALSE(prefs::selectGroup("Zo\xEB"));
   prefs::writeLong("Res_X", 3);
-  EXPECT_EQ(closeAndRead(),
-            visible("\xEF\xBB\xBF\r\n[J\xC3\xBCrgen]\r\nRes_X = 1\r\n[\xE2\x82\xAC]\r\n[bad\x80]\r\n"
-                    "[cut\xE2\x41]\r\n[cutAtEnd\xE2]\r\n[C\xC3\x9C]\r\nk = 2\r\n"
-                    "[Zo\xC3\xAB]\r\nRes_X = 3\r\n"));
+  EXPECT_EQ(
+      closeAndRead(),
+      visible("\xEF\xBB\xBF\r\n[J\xC3\xBCrgen]\r\nRes_X = 1\r\n[\xE2\x82\xAC]\r\n[bad\x80]\r\n"
+              "[cut\xE2\x41]\r\n[cutAtEnd\xE2]\r\n[C\xC3\x9C]\r\nk = 2\r\n"
+              "[Zo\xC3\xAB]\r\nRes_X = 3\r\n"));
   open(readBytes(path));
   EXPECT_EQ(enumerate().back(), "Zo\xEB");
 }
@@ -310,9 +321,9 @@ TEST_P(AccessTest, AnAppendedGroupStandsBesideItsCaseVariants) {
     SCOPED_TRACE("allocation " + std::to_string(n));
     open("[a]\nk=1\n");
     ASSERT_TRUE(prefs::selectGroup("a"));
-    platform::failAllocation(n, false);
+    platform::failAllocation(n, /*persistent=*/false);
     const bool appended = prefs::appendGroup(longName.c_str());
-    platform::failAllocation(0, false);
+    platform::failAllocation(0, /*persistent=*/false);
     if (appended) break;
     EXPECT_EQ(prefs::readLong("k", -1), 1);
     EXPECT_EQ(closeAndRead(), visible("[a]\nk=1\n"));

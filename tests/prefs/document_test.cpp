@@ -97,17 +97,17 @@ TEST_F(DocumentTest, EveryKindOfLineEndParsesTheSameAndIsWrittenAsCrLf) {
 TEST_F(DocumentTest, SmallFilesAndTheByteOrderMark) {
   struct Case {
     std::string bytes;
-    std::int32_t encoding;
+    prefs::Encoding encoding;
     std::size_t lines;
   };
   const Case cases[] = {
-      {"", prefs::ENCODING_ANSI, 0},
-      {"\xEF", prefs::ENCODING_ANSI, 1},
-      {"\xEF\xBB", prefs::ENCODING_ANSI, 1},
-      {"\xEF\xBB\xBF", prefs::ENCODING_UTF8, 0},
-      {"\xEF\xBB\xBF[g]", prefs::ENCODING_UTF8, 1},
-      {"\xEF\xBB\xBE", prefs::ENCODING_ANSI, 1},
-      {"ab\n", prefs::ENCODING_ANSI, 1},
+      {"", prefs::Encoding::Ansi, 0},
+      {"\xEF", prefs::Encoding::Ansi, 1},
+      {"\xEF\xBB", prefs::Encoding::Ansi, 1},
+      {"\xEF\xBB\xBF", prefs::Encoding::Utf8, 0},
+      {"\xEF\xBB\xBF[g]", prefs::Encoding::Utf8, 1},
+      {"\xEF\xBB\xBE", prefs::Encoding::Ansi, 1},
+      {"ab\n", prefs::Encoding::Ansi, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(visible(c.bytes));
@@ -127,10 +127,11 @@ TEST_F(DocumentTest, AByteOrderMarkFileIsWrittenBackWithItAndAnEmptyLine) {
   });
   EXPECT_EQ(visible(written), visible("\xEF\xBB\xBF\r\n[g]\r\nRes_X = 800\r\n"));
   // Read again, the empty line vanishes and the text stays the same.
-  EXPECT_EQ(visible(afterClose(written, [] {
-              prefs::selectGroup("g");
-              prefs::writeLong("Res_X", 800);
-            })),
+  EXPECT_EQ(visible(afterClose(written,
+                               [] {
+                                 prefs::selectGroup("g");
+                                 prefs::writeLong("Res_X", 800);
+                               })),
             visible(written));
 }
 
@@ -162,8 +163,7 @@ TEST_F(DocumentTest, AFileInNormalFormIsRewrittenOverItsOwnContent) {
       {"new group", normal, [] { prefs::selectGroup("c"), prefs::writeLong("k", 1); },
        normal + "[c]\r\nk = 1\r\n", false},
       {"UTF-8 without the empty line", "\xEF\xBB\xBF[a]\r\nk = 1\r\n",
-       [] { prefs::selectGroup("a"), prefs::writeLong("k", 2); }, bom + "[a]\r\nk = 2\r\n",
-       false},
+       [] { prefs::selectGroup("a"), prefs::writeLong("k", 2); }, bom + "[a]\r\nk = 2\r\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -202,7 +202,7 @@ TEST_F(DocumentTest, AnAnsiFileNeverTurnsIntoAUtf8OneWhenWrittenBack) {
   EXPECT_EQ(visible(written), visible("\r\n\xEF\xBB\xBF[a] = \r\n[z]\r\nk = 1\r\n"));
   const std::string path = fileWith(written);
   ASSERT_TRUE(prefs::openPreferences(path.c_str()));
-  EXPECT_EQ(prefs::parsedDocument().encoding, prefs::ENCODING_ANSI);
+  EXPECT_EQ(prefs::parsedDocument().encoding, prefs::Encoding::Ansi);
   EXPECT_EQ(documentLines().front(), (LineView{LineKind::Entry, "\xEF\xBB\xBF[a]", ""}));
 }
 

@@ -61,8 +61,7 @@ TEST_F(FaultTest, EveryAllocationCanFailOnceOrForGood) {
       std::uint64_t n = 1;
       for (;; ++n) {
         const std::uint64_t refusedBefore = platform::injectedAllocationFailures();
-        const std::string after =
-            faultyRun(file, [&] { platform::failAllocation(n, persistent); });
+        const std::string after = faultyRun(file, [&] { platform::failAllocation(n, persistent); });
         if (platform::injectedAllocationFailures() == refusedBefore) {
           EXPECT_EQ(visible(after), visible(clean)) << "a run without failures is the clean run";
           break;
@@ -76,49 +75,68 @@ TEST_F(FaultTest, EveryAllocationCanFailOnceOrForGood) {
 }
 
 // File calls that fail on request, wrapped around the real ones.
-enum class Fault { None, OpenReadWrite, OpenBoth, Size, Read, ShortRead, Seek, Reserve,
-                   WriteAtOnce, WriteHalfway, SetEnd };
+enum class Fault {
+  None,
+  OpenReadWrite,
+  OpenBoth,
+  Size,
+  Read,
+  ShortRead,
+  Seek,
+  Reserve,
+  WriteAtOnce,
+  WriteHalfway,
+  SetEnd
+};
 Fault fault = Fault::None;
 int seeksLeft = 0;  // seeks that succeed before the one that fails
 
-const platform::FileCalls& real() { return platform::defaultFileCalls(); }
+const platform::FileCalls& real() {
+  return platform::defaultFileCalls();
+}
 
 constexpr platform::FileCalls FAULTY = {
-    .openReadWrite = [](const char* path, platform::FileHandle* file) {
-      return fault != Fault::OpenReadWrite && fault != Fault::OpenBoth &&
-             real().openReadWrite(path, file);
-    },
-    .openReadOnly = [](const char* path, platform::FileHandle* file) {
-      return fault != Fault::OpenBoth && real().openReadOnly(path, file);
-    },
-    .size = [](platform::FileHandle file, std::int64_t* size) {
-      return fault != Fault::Size && real().size(file, size);
-    },
-    .read = [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
-      if (fault == Fault::Read) return false;
-      if (fault == Fault::ShortRead && count > 1) count /= 2;
-      return real().read(file, buffer, count, got);
-    },
-    .seek = [](platform::FileHandle file, std::int64_t offset) {
-      if (fault == Fault::Seek && seeksLeft-- == 0) return false;
-      return real().seek(file, offset);
-    },
-    .reserve = [](platform::FileHandle file, std::int64_t length) {
-      return fault != Fault::Reserve && real().reserve(file, length);
-    },
-    .write = [](platform::FileHandle file, const void* buffer, std::uint32_t count,
-       std::uint32_t* written) {
-      if (fault == Fault::WriteAtOnce) {
-        *written = 0;
-        return false;
-      }
-      if (fault == Fault::WriteHalfway) {
-        real().write(file, buffer, count / 2, written);
-        return false;
-      }
-      return real().write(file, buffer, count, written);
-    },
-    .setEnd = [](platform::FileHandle file) { return fault != Fault::SetEnd && real().setEnd(file); },
+    .openReadWrite =
+        [](const char* path, platform::FileHandle* file) {
+          return fault != Fault::OpenReadWrite && fault != Fault::OpenBoth &&
+                 real().openReadWrite(path, file);
+        },
+    .openReadOnly =
+        [](const char* path, platform::FileHandle* file) {
+          return fault != Fault::OpenBoth && real().openReadOnly(path, file);
+        },
+    .size = [](platform::FileHandle file,
+               std::int64_t* size) { return fault != Fault::Size && real().size(file, size); },
+    .read =
+        [](platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* got) {
+          if (fault == Fault::Read) return false;
+          if (fault == Fault::ShortRead && count > 1) count /= 2;
+          return real().read(file, buffer, count, got);
+        },
+    .seek =
+        [](platform::FileHandle file, std::int64_t offset) {
+          if (fault == Fault::Seek && seeksLeft-- == 0) return false;
+          return real().seek(file, offset);
+        },
+    .reserve =
+        [](platform::FileHandle file, std::int64_t length) {
+          return fault != Fault::Reserve && real().reserve(file, length);
+        },
+    .write =
+        [](platform::FileHandle file, const void* buffer, std::uint32_t count,
+           std::uint32_t* written) {
+          if (fault == Fault::WriteAtOnce) {
+            *written = 0;
+            return false;
+          }
+          if (fault == Fault::WriteHalfway) {
+            real().write(file, buffer, count / 2, written);
+            return false;
+          }
+          return real().write(file, buffer, count, written);
+        },
+    .setEnd =
+        [](platform::FileHandle file) { return fault != Fault::SetEnd && real().setEnd(file); },
     .close = [](platform::FileHandle file) { real().close(file); },
 };
 
@@ -128,15 +146,19 @@ TEST_F(FaultTest, FailingFileCallsNeverCostTheFilesContent) {
     const char* name;
   };
   const Case cases[] = {
-      {Fault::OpenReadWrite, "read-write open"}, {Fault::OpenBoth, "both opens"},
-      {Fault::Size, "size"},                     {Fault::Read, "read"},
-      {Fault::ShortRead, "short read"},          {Fault::Seek, "seek"},
-      {Fault::Reserve, "reservation"},           {Fault::WriteAtOnce, "write at once"},
-      {Fault::WriteHalfway, "write halfway"},    {Fault::SetEnd, "set end"},
+      {Fault::OpenReadWrite, "read-write open"},
+      {Fault::OpenBoth, "both opens"},
+      {Fault::Size, "size"},
+      {Fault::Read, "read"},
+      {Fault::ShortRead, "short read"},
+      {Fault::Seek, "seek"},
+      {Fault::Reserve, "reservation"},
+      {Fault::WriteAtOnce, "write at once"},
+      {Fault::WriteHalfway, "write halfway"},
+      {Fault::SetEnd, "set end"},
   };
   // A file that grows when written back, one that shrinks, and one with a byte-order mark.
-  const std::string files[] = {FILES[1], std::string(FILES[1]) + std::string(400, '\n'),
-                               FILES[3]};
+  const std::string files[] = {FILES[1], std::string(FILES[1]) + std::string(400, '\n'), FILES[3]};
   for (const std::string& file : files) {
     const std::string clean = cleanRun(file);
     for (const Case& c : cases) {
@@ -180,7 +202,7 @@ TEST_F(FaultTest, AnOpenThatCannotReadTheWholeFileLeavesTheDocumentClosed) {
   }
   // An open that cannot get memory for the content fails the same way.
   const std::string path = fileWith(FILES[1]);
-  platform::failAllocation(1, false);
+  platform::failAllocation(1, /*persistent=*/false);
   EXPECT_FALSE(prefs::openPreferences(path.c_str()));
   EXPECT_EQ(prefs::parsedDocument().file, platform::INVALID_FILE);
 }
@@ -191,7 +213,7 @@ TEST_F(FaultTest, ASelectionThatCannotGetMemoryDropsTheWritesAfterIt) {
   const std::string path = fileWith("\xEF\xBB\xBF[a]\r\nk = 1\r\n");
   ASSERT_TRUE(prefs::openPreferences(path.c_str()));
   ASSERT_TRUE(prefs::selectGroup("a"));
-  platform::failAllocation(1, false);
+  platform::failAllocation(1, /*persistent=*/false);
   EXPECT_FALSE(prefs::selectGroup(std::string(400, 'x').c_str()));
   prefs::writeLong("k", 2);
   EXPECT_EQ(prefs::readLong("k", -1), -1);
@@ -210,8 +232,8 @@ TEST_F(FaultTest, SizesBeyondTwoGibibytesAreRefused) {
   };
   platform::fileCalls() = calls;
   const std::string path = fileWith("[a]\n");
-  for (const std::int64_t size : {std::int64_t{INT32_MAX} + 1, std::int64_t{-1},
-                                  std::int64_t{1} << 40}) {
+  for (const std::int64_t size :
+       {std::int64_t{INT32_MAX} + 1, std::int64_t{-1}, std::int64_t{1} << 40}) {
     reported = size;
     EXPECT_FALSE(prefs::openPreferences(path.c_str())) << size;
   }

@@ -14,9 +14,9 @@ std::vector<FileLine> openDocumentLines() {
   return lines;
 }
 
-std::string normalForm(const std::vector<FileLine>& lines, std::int32_t encoding) {
-  std::string out = encoding == prefs::ENCODING_UTF8 ? "\xEF\xBB\xBF\r\n" : "";
-  if (encoding == prefs::ENCODING_ANSI && !lines.empty() &&
+std::string normalForm(const std::vector<FileLine>& lines, prefs::Encoding encoding) {
+  std::string out = encoding == prefs::Encoding::Utf8 ? "\xEF\xBB\xBF\r\n" : "";
+  if (encoding == prefs::Encoding::Ansi && !lines.empty() &&
       lines[0].kind == prefs::LineKind::Entry && lines[0].key.rfind("\xEF\xBB\xBF", 0) == 0) {
     out = "\r\n";
   }

@@ -21,11 +21,11 @@ struct FileLine {
 // make them); none on a closed document.
 std::vector<FileLine> openDocumentLines();
 
-// The text a write-back of `lines` gives in a file of `encoding` (prefs::ENCODING_*): for a UTF-8
+// The text a write-back of `lines` gives in a file of `encoding`: for a UTF-8
 // file the byte-order mark and an empty line first, and for an ANSI file whose text would begin
 // with the mark's bytes an empty line first; then "[name]", "; comment" or "key = value" per
 // line, each ended by CR LF.
-std::string normalForm(const std::vector<FileLine>& lines, std::int32_t encoding);
+std::string normalForm(const std::vector<FileLine>& lines, prefs::Encoding encoding);
 
 // Whether two names are one ignoring the case of A-Z only, as the store compares them.
 bool sameName(const std::string& a, const std::string& b);

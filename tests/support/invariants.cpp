@@ -19,14 +19,14 @@ bool sameLine(const FileLine& a, const FileLine& b) {
 
 }  // namespace
 
-std::vector<FileLine> parseBytes(const std::string& bytes, int* encoding) {
+std::vector<FileLine> parseBytes(const std::string& bytes, prefs::Encoding* encoding) {
   TempFolder folder;
   const std::string path = folder.file("parse.txt");
   writeBytes(path, bytes);
   // The caller's document may be open, and failures may be armed: keep both out of the way.
   const platform::FileCalls saved = platform::fileCalls();
   platform::fileCalls() = platform::defaultFileCalls();
-  platform::failAllocation(0, false);
+  platform::failAllocation(0, /*persistent=*/false);
   std::vector<FileLine> lines;
   if (prefs::openPreferences(path.c_str())) {
     lines = openDocumentLines();
@@ -40,7 +40,7 @@ std::vector<FileLine> parseBytes(const std::string& bytes, int* encoding) {
 std::string checkNothingLost(const std::string& old, const std::string& clean,
                              const std::string& actual) {
   if (actual == old) return "";
-  int encoding = 0;
+  prefs::Encoding encoding = prefs::Encoding::Ansi;
   const std::vector<FileLine> actualLines = parseBytes(actual, &encoding);
   // A shorter write-back whose file could not be cut keeps blanks up to the old length.
   const std::string text = normalForm(actualLines, encoding);
@@ -73,8 +73,8 @@ std::string checkNothingLost(const std::string& old, const std::string& clean,
     if (!added) return "a line neither old nor written: " + visible(line.key + "|" + line.text);
   }
   if (next != oldLines.size()) {
-    return "old line lost: " + visible(oldLines[next].key + "|" + oldLines[next].text) +
-           "\nin:\n" + visible(actual);
+    return "old line lost: " + visible(oldLines[next].key + "|" + oldLines[next].text) + "\nin:\n" +
+           visible(actual);
   }
   return "";
 }

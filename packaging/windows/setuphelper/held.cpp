@@ -116,9 +116,9 @@ Result reachedByItsPath(const Held& held) noexcept {
     return FAILED;
   }
   const DWORD longLength = ::GetLongPathNameW(held.path, longer, PATH_CAPACITY);
-  if (::CompareStringOrdinal(final + 4, -1, held.path, -1, TRUE) != CSTR_EQUAL &&
+  if (::CompareStringOrdinal(final + 4, -1, held.path, -1, /*ignoreCase=*/TRUE) != CSTR_EQUAL &&
       (longLength == 0 || longLength >= PATH_CAPACITY ||
-       ::CompareStringOrdinal(final + 4, -1, longer, -1, TRUE) != CSTR_EQUAL)) {
+       ::CompareStringOrdinal(final + 4, -1, longer, -1, /*ignoreCase=*/TRUE) != CSTR_EQUAL)) {
     say(held.path,
         L"is reached through a link or junction, which the package never follows. "
         L"Delete the link and install again");
