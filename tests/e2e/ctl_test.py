@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end tests of reskeeperctl beside a running keeper, on the private X server that
-tests/e2e/xdisplay.sh starts, with the scenarios' programs and folders (scenarios.py).
+tests/e2e/xdisplay.sh starts, with the scenarios' programs and folders (harness.py).
 
     xdisplay.sh run ctl_test.py --program reskeeper --ctl reskeeperctl --case NAME
     xdisplay.sh run ctl_test.py --program reskeeper.exe --ctl reskeeperctl.exe
@@ -17,9 +17,10 @@ import shutil
 import sys
 
 import e2e
-import scenarios
+import harness
+import subprocess
 from e2e import Failure, check, shown
-from scenarios import LINUX, NOBODY, WINDOWS, Wine, group, windows_path
+from harness import LINUX, NOBODY, WINDOWS, Wine, group, windows_path
 
 CASES = {}
 UNSET = None  # USERNAME not set
@@ -58,7 +59,7 @@ class Ctl:
             try:
                 done = session.run("wine", "cmd", "/c", "set", b"USERNAME=" + name + b"&&",
                                    windows_path(self.path), *args, cwd=folder, timeout=180)
-            except scenarios.subprocess.TimeoutExpired:
+            except subprocess.TimeoutExpired:
                 raise Failure("reskeeperctl.exe %s did not end; running in the prefix:\n%s" % (
                     args, "\n".join(c for _, c in session.unix_processes())))
         else:
@@ -69,9 +70,9 @@ class Ctl:
                     env[name] = os.environ[name]
             if user is not None:
                 env["USERNAME"] = user
-            done = scenarios.subprocess.run((NOBODY if nobody else []) + [self.path, *args],
+            done = subprocess.run((NOBODY if nobody else []) + [self.path, *args],
                                             cwd=folder, env=env, capture_output=True,
-                                            stdin=scenarios.subprocess.DEVNULL, timeout=120)
+                                            stdin=subprocess.DEVNULL, timeout=120)
         return done.returncode, done.stdout, done.stderr
 
     def expect(self, status, folder, user, *args, nobody=False, home="/nonexistent", display=None,
@@ -154,9 +155,9 @@ def at_terminal(ctl, folder, user, args, answer=None, after=None):
     for name in ("XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
         if name in os.environ:
             env[name] = os.environ[name]
-    process = scenarios.subprocess.Popen([ctl.path, "--folder", folder, *args], cwd=folder,
+    process = subprocess.Popen([ctl.path, "--folder", folder, *args], cwd=folder,
                                          env=env, stdin=terminal,
-                                         stdout=scenarios.subprocess.DEVNULL, stderr=terminal)
+                                         stdout=subprocess.DEVNULL, stderr=terminal)
     os.close(terminal)
     shown = b""
     typed = answer is None
@@ -353,7 +354,7 @@ def run(name, program_path, ctl_path, wine_prefix):
         function(s, Ctl(s, ctl_path))
 
     body.__doc__ = function.__doc__
-    return scenarios.run_in_fresh_folder(name, program_path, wine_prefix, body,
+    return harness.run_in_fresh_folder(name, program_path, wine_prefix, body,
                                          prefix="reskeeperctl-e2e.")
 
 
@@ -373,7 +374,7 @@ def main():
     for path in (args.program, args.ctl):
         if not os.path.isfile(path):
             print("SKIPPED: %s does not exist" % path)
-            return scenarios.SKIPPED if windows else 1
+            return harness.SKIPPED if windows else 1
     system = WINDOWS if windows else LINUX
     names = args.case or [n for n, (_, systems) in CASES.items() if system in systems]
     try:

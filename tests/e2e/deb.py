@@ -12,7 +12,7 @@ import tempfile
 
 import e2e
 from e2e import check, wait_until
-from scenarios import NOBODY, group
+from harness import NOBODY, group
 
 ENTRY = "/etc/xdg/autostart/reskeeper.desktop"
 

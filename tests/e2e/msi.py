@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """The Windows Installer package, the one installer for Windows, in a fresh wine prefix, beside
-an older version (0.9.0) built by the same script. Two flows, each a test of its own:
+an older version (0.9.0) built by the same script. Four flows, each a test of its own:
 
   user    the per-user layout installed silently: its logon task registered from a definition
           that holds every setting it must, whose action, started as the task starts it, starts
           one keeper that records the user (the session starter makes the user's own file),
           and a start through the Startup shortcut after it none; an unknown layout refused;
           upgraded (layout and file kept); changed to the shared layout; repaired (the task
-          back); removed (the task gone, every Pref.txt kept); the layout a transform's
-          Property row sets.
-  shared  a planted shared folder or Pref.txt refused before anything is installed; the shared
-          layout installed and started through its shortcut; an upgrade refused over a planted
+          back); removed (the task gone, every Pref.txt kept).
+  planted a shared folder linked elsewhere, or a Pref.txt hard-linked to another file, refused
+          before anything is installed, the helper's exit code saying why.
+  transform the layout a transform's Property row sets, as Group Policy gives it.
+  shared  the shared layout installed and started through its shortcut; an upgrade refused over a planted
           link before the older version is removed, which stays installed and working; an
           upgrade while another program holds the shared folder, Data and Pref.txt for reading,
           which goes through; changed to files per user (the user's shared record kept);
@@ -34,7 +35,7 @@ import sys
 import e2e
 from e2e import check, wait_until
 from product import EXITS, FACTS
-from scenarios import SKIPPED, WineSession, group, windows_path
+from harness import SKIPPED, WineSession, group, windows_path, windows_tool
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OLD = "0.9.0"
@@ -175,15 +176,17 @@ class Machine:
               and holder.poll() is None, "could not hold %s: %r" % (paths, read(log)))
         return holder
 
+    def outside(self):
+        """A folder outside the prefix's, holding Data/Pref.txt: what a planted link points to."""
+        outside = os.path.join(self.work, "outside")
+        if not os.path.isdir(outside):
+            os.makedirs(os.path.join(outside, "Data"))
+            open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
+        return outside
+
     def tool(self, name):
-        compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or "x86_64-w64-mingw32-gcc"
-        path = os.path.join(self.work, name + ".exe")
-        if not os.path.exists(path):
-            built = subprocess.run([compiler, "-O2", "-static", "-o", path,
-                                    os.path.join(HERE, name + ".c")], capture_output=True,
-                                   text=True)
-            check(built.returncode == 0, "could not build %s:\n%s" % (name, built.stderr))
-        return windows_path(path)
+        built = os.path.dirname(os.path.abspath(self.program))
+        return windows_path(shutil.copy(windows_tool(built, name), self.work))
 
 
 def user_flow(m, version, helper):
@@ -227,49 +230,9 @@ def user_flow(m, version, helper):
           read(m.own) == group(user, 1280, 1024),
           "removed: %s left, Pref.txt: %r, own: %r" % (left, read(m.prefs), read(m.own)))
 
-    # Group Policy gives no command line: the layout a transform sets in the Property table
-    # (here the package's own table changed alike) is taken.
-    transformed = os.path.join(m.work, "transformed.msi")
-    shutil.copy(m.msi, transformed)
-    built = subprocess.run(["msibuild", transformed, "-q", "INSERT INTO `Property` (`Property`, "
-                            "`Value`) VALUES ('LAYOUT', 'shared')"], capture_output=True)
-    check(built.returncode == 0, "could not set LAYOUT in a copy of the package")
-    m.msiexec("/i", windows_path(transformed))
-    m.layout("shared", version)
-    m.msiexec("/x", m.product_code)
-
 
 def shared_flow(m, version, helper):
-    # What a user could have planted beforehand: the install fails before anything is made or
-    # granted; the helper's own code says why.
-    outside = os.path.join(m.work, "outside")
-    os.makedirs(os.path.join(outside, "Data"))
-    open(os.path.join(outside, "Data", "Pref.txt"), "wb").write(b"another file")
-    shared = m.unix(SHARED)
-
-    def unplant():
-        for path in (shared, os.path.dirname(m.prefs), m.prefs):
-            if os.path.islink(path):
-                os.remove(path)
-        if os.path.isfile(m.prefs) and os.stat(m.prefs).st_nlink > 1:
-            os.remove(m.prefs)
-
-    planted = [("the shared folder linked elsewhere", EXITS["REFUSED_LINK"],
-                lambda: os.symlink(outside, shared)),
-               ("Pref.txt a hard link to another file", EXITS["REFUSED_HARD_LINKS"],
-                lambda: (os.makedirs(os.path.dirname(m.prefs)),
-                         os.link(os.path.join(outside, "Data", "Pref.txt"), m.prefs)))]
-    for name, refused, plant in planted:
-        plant()
-        m.msiexec("/i", windows_path(m.old_msi), "LAYOUT=shared", refused=True)
-        said = m.wine.run("wine", windows_path(helper), "shared", SHARED)
-        check(said.returncode == refused and not os.path.exists(m.exe) and
-              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file",
-              "%s: helper %d %r" % (name, said.returncode,
-                                    said.stdout.decode("utf-16-le", "replace")))
-        unplant()
-        shutil.rmtree(shared, ignore_errors=True)
-
+    outside = m.outside()
     e2e.set_mode(1280, 1024)
     m.msiexec("/i", windows_path(m.old_msi), "LAYOUT=shared")
     m.layout("shared", OLD)
@@ -343,6 +306,49 @@ def shared_flow(m, version, helper):
           read(m.own) == group(user, 1024, 768), "removed: Pref.txt %r" % read(m.prefs))
 
 
+def planted_flow(m, version, helper):
+    # What a user could have planted beforehand: the install fails before anything is made or
+    # granted; the helper's own code says why.
+    outside = m.outside()
+    shared = m.unix(SHARED)
+
+    def unplant():
+        for path in (shared, os.path.dirname(m.prefs), m.prefs):
+            if os.path.islink(path):
+                os.remove(path)
+        if os.path.isfile(m.prefs) and os.stat(m.prefs).st_nlink > 1:
+            os.remove(m.prefs)
+
+    planted = [("the shared folder linked elsewhere", EXITS["REFUSED_LINK"],
+                lambda: os.symlink(outside, shared)),
+               ("Pref.txt a hard link to another file", EXITS["REFUSED_HARD_LINKS"],
+                lambda: (os.makedirs(os.path.dirname(m.prefs)),
+                         os.link(os.path.join(outside, "Data", "Pref.txt"), m.prefs)))]
+    for name, refused, plant in planted:
+        plant()
+        m.msiexec("/i", windows_path(m.old_msi), "LAYOUT=shared", refused=True)
+        said = m.wine.run("wine", windows_path(helper), "shared", SHARED)
+        check(said.returncode == refused and not os.path.exists(m.exe) and
+              read(os.path.join(outside, "Data", "Pref.txt")) == b"another file",
+              "%s: helper %d %r" % (name, said.returncode,
+                                    said.stdout.decode("utf-16-le", "replace")))
+        unplant()
+        shutil.rmtree(shared, ignore_errors=True)
+
+
+def transform_flow(m, version, helper):
+    # Group Policy gives no command line: the layout a transform sets in the Property table
+    # (here the package's own table changed alike) is taken.
+    transformed = os.path.join(m.work, "transformed.msi")
+    shutil.copy(m.msi, transformed)
+    built = subprocess.run(["msibuild", transformed, "-q", "INSERT INTO `Property` (`Property`, "
+                            "`Value`) VALUES ('LAYOUT', 'shared')"], capture_output=True)
+    check(built.returncode == 0, "could not set LAYOUT in a copy of the package")
+    m.msiexec("/i", windows_path(transformed))
+    m.layout("shared", version)
+    m.msiexec("/x", m.product_code)
+
+
 def older_package(work, program, script, helper):
     """The package of version 0.9.0, its keeper's version resource saying so (Windows Installer
     replaces a file only by a newer version)."""
@@ -366,6 +372,10 @@ def older_package(work, program, script, helper):
     return old_msi
 
 
+FLOWS = {"user": user_flow, "shared": shared_flow, "planted": planted_flow,
+         "transform": transform_flow}
+
+
 def main(msi, program, version, prefix, script, helper, flow):
     if not all(os.path.isfile(path) for path in (msi, program, helper)):
         print("SKIPPED: %s, %s or %s is not built yet" % (msi, program, helper))
@@ -382,8 +392,7 @@ def main(msi, program, version, prefix, script, helper, flow):
     try:
         wine.prepare()
         machine = Machine(wine, work, os.path.abspath(msi), old_msi, program)
-        {"user": user_flow, "shared": shared_flow}[flow](machine, version,
-                                                         os.path.abspath(helper))
+        FLOWS[flow](machine, version, os.path.abspath(helper))
     finally:
         wine.stop()
     print("PASS msi %s" % flow)

@@ -23,7 +23,7 @@ import traceback
 
 import e2e
 from e2e import Failure, check, wait_until
-from scenarios import SKIPPED, Scenario, Wine, group, windows_path
+from harness import SKIPPED, Scenario, Wine, group, windows_path
 
 TITLE = "reskeeper Settings"
 QUESTION = "Keep this resolution?"

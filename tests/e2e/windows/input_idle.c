@@ -14,9 +14,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!SetEnvironmentVariableA("USERNAME", argv[2])) return 2;
-  STARTUPINFOA startup = {sizeof startup};
+  STARTUPINFOA startup = {.cb = sizeof startup};
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(argv[1], NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+  if (!CreateProcessA(argv[1], NULL, NULL, NULL, /*inheritHandles=*/FALSE, 0, NULL, NULL, &startup,
+                      &process)) {
     fprintf(stderr, "could not start %s: error %lu\n", argv[1], GetLastError());
     return 2;
   }
