@@ -23,6 +23,22 @@ bool tryLoad(const std::string& path, std::vector<Record>& records,
   return true;
 }
 
+// What a probe of the file says of this user's access to it.
+FileAccess accessOf(platform::OpenProbe probe, bool forWriting) {
+  switch (probe) {
+    case platform::OpenProbe::Opened:
+      return FileAccess::Fine;
+    case platform::OpenProbe::Missing:
+      return FileAccess::Missing;
+    case platform::OpenProbe::Busy:
+      return FileAccess::Held;
+    case platform::OpenProbe::Denied:
+    case platform::OpenProbe::Failed:
+      break;
+  }
+  return forWriting ? FileAccess::Unwritable : FileAccess::Unreadable;
+}
+
 }  // namespace
 
 bool staysHeld(const std::function<bool()>& held, void (*sleep)(std::uint32_t milliseconds)) {
@@ -48,19 +64,9 @@ FileAccess loadWaiting(const std::string& path, std::vector<Record>& records,
       access = FileAccess::Fine;
       return false;
     }
-    switch (platform::probeOpen(path.c_str(), /*forWriting=*/false)) {
-      case platform::OpenProbe::Missing:
-        access = FileAccess::Missing;
-        return false;
-      case platform::OpenProbe::Denied:
-      case platform::OpenProbe::Failed:
-        access = FileAccess::Unreadable;
-        return false;
-      case platform::OpenProbe::Busy:
-      case platform::OpenProbe::Opened:
-        break;
-    }
-    return true;
+    access = accessOf(platform::probeOpen(path.c_str(), /*forWriting=*/false),
+                      /*forWriting=*/false);
+    return access == FileAccess::Fine || access == FileAccess::Held;
   });
   return held ? FileAccess::Held : access;
 }
@@ -71,18 +77,7 @@ FileAccess probeWritable(const std::string& path) {
     probe = platform::probeOpen(path.c_str(), /*forWriting=*/true);
     return probe == platform::OpenProbe::Busy;
   });
-  switch (probe) {
-    case platform::OpenProbe::Opened:
-      return FileAccess::Fine;
-    case platform::OpenProbe::Missing:
-      return FileAccess::Missing;
-    case platform::OpenProbe::Busy:
-      return FileAccess::Held;
-    case platform::OpenProbe::Denied:
-    case platform::OpenProbe::Failed:
-      break;
-  }
-  return FileAccess::Unwritable;
+  return accessOf(probe, /*forWriting=*/true);
 }
 
 const Record* findRecord(const std::vector<Record>& records, const std::string& name) {

@@ -72,25 +72,18 @@ int openByOwnPath(const char* path, int flags) noexcept {
   return -1;
 }
 
-bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
+template <bool forWriting>
+bool openFileByOwnPath(const char* path, FileHandle* file) {
   int fd = -1;
-  if (posix::openLocked(path, /*forWriting=*/true, &fd, openByOwnPath) !=
-      posix::LockedOpen::Opened) {
+  if (posix::openLocked(path, forWriting, &fd, openByOwnPath) != posix::LockedOpen::Opened) {
     return false;
   }
   *file = fd;
   return true;
 }
 
-bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
-  int fd = -1;
-  if (posix::openLocked(path, /*forWriting=*/false, &fd, openByOwnPath) !=
-      posix::LockedOpen::Opened) {
-    return false;
-  }
-  *file = fd;
-  return true;
-}
+constexpr auto openReadWriteByOwnPath = openFileByOwnPath</*forWriting=*/true>;
+constexpr auto openReadOnlyByOwnPath = openFileByOwnPath</*forWriting=*/false>;
 
 }  // namespace
 

@@ -55,15 +55,14 @@ bool reachedByOwnPath(void* handle, const char* path) {
           ::CompareStringOrdinal(finalPath, -1, longer, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL);
 }
 
-bool openReadWriteByOwnPath(const char* path, FileHandle* file) {
-  return windows::openShared(path, /*forWriting=*/true, file, reachedByOwnPath) ==
+template <bool forWriting>
+bool openFileByOwnPath(const char* path, FileHandle* file) {
+  return windows::openShared(path, forWriting, file, reachedByOwnPath) ==
          windows::SharedOpen::Opened;
 }
 
-bool openReadOnlyByOwnPath(const char* path, FileHandle* file) {
-  return windows::openShared(path, /*forWriting=*/false, file, reachedByOwnPath) ==
-         windows::SharedOpen::Opened;
-}
+constexpr auto openReadWriteByOwnPath = openFileByOwnPath</*forWriting=*/true>;
+constexpr auto openReadOnlyByOwnPath = openFileByOwnPath</*forWriting=*/false>;
 
 }  // namespace
 

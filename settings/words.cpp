@@ -37,16 +37,16 @@ std::string findingWords(const ctl::Finding& finding, const ctl::StatusReport& s
     case ctl::Problem::Unreadable:
       return "The preference file cannot be read, so reskeeper keeps nothing. Ask an "
              "administrator to install reskeeper again, which repairs its rights.";
-    case ctl::Problem::Unwritable:
+    case ctl::Problem::Unwritable: {
+      const std::string what =
+          "You may not change the preference file: reskeeper applies the resolutions it holds "
+          "but records nothing, and a resolution cannot be kept from here. ";
       if (status.folder.layout != ctl::Layout::Shared) {
-        return "You may not change the preference file: reskeeper applies the resolutions it "
-               "holds but records nothing, and a resolution cannot be kept from here. Give "
-               "yourself write access to " +
-               status.file + ".";
+        return what + "Give yourself write access to " + status.file + ".";
       }
-      return "You may not change the preference file: reskeeper applies the resolutions it "
-             "holds but records nothing, and a resolution cannot be kept from here. Ask an "
-             "administrator to install reskeeper again, which lets every user change it.";
+      return what + "Ask an administrator to install reskeeper again, which lets every user "
+                    "change it.";
+    }
     case ctl::Problem::UserNameUnset:
       return "The USERNAME variable is not set, so reskeeper keeps your resolution under a "
              "name of 255 spaces, which every such session shares. Sign in again, or start "

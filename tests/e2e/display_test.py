@@ -56,6 +56,12 @@ class Probe:
     def set(self, width, height):
         check(self.ask("set %d %d" % (width, height)) == "done", "set %dx%d" % (width, height))
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *raised):
+        self.close()
+
     def close(self):
         if self.process.poll() is None:
             self.process.stdin.write("quit\n")
@@ -86,45 +92,36 @@ def expect_outputs(expected, when):
 @case
 def sizes_follow_the_server(probe_path):
     """Sizes set by another client are seen at once, through the server's notifications."""
-    probe = Probe(probe_path, os.environ["DISPLAY"])
-    try:
+    with Probe(probe_path, os.environ["DISPLAY"]) as probe:
         for mode in MODES + MODES[::-1]:
             e2e.set_mode(*mode)
             expect_size(probe, mode, "after xrandr set %s" % mode_text(mode))
-    finally:
-        probe.close()
 
 
 @case
 def switches(probe_path):
     """Each mode the output has is switched to, and the screen fits it."""
     e2e.set_mode(1920, 1080)
-    probe = Probe(probe_path, os.environ["DISPLAY"])
-    try:
+    with Probe(probe_path, os.environ["DISPLAY"]) as probe:
         for mode in MODES[1:] + MODES[::-1]:
             probe.set(*mode)
             expect_outputs({e2e.OUTPUT: mode + (0, 0, "normal")}, "set %s" % mode_text(mode))
             check(e2e.screen_size() == mode, "screen %s after set %s" % (
                 mode_text(e2e.screen_size()), mode_text(mode)))
             expect_size(probe, mode, "after set %s" % mode_text(mode))
-    finally:
-        probe.close()
 
 
 @case
 def refused_sizes(probe_path):
     """Sizes with no mode, zero or negative sides, or sides past X's limit change nothing."""
     e2e.set_mode(1280, 1024)
-    probe = Probe(probe_path, os.environ["DISPLAY"])
-    try:
+    with Probe(probe_path, os.environ["DISPLAY"]) as probe:
         for size in ((1234, 567), (1920, 600), (0, 0), (0, 768), (-800, -600), (1024, -768),
                      (100000, 100000), (32768, 1024), (-2147483648, -2147483648)):
             probe.set(*size)
             expect_outputs({e2e.OUTPUT: (1280, 1024, 0, 0, "normal")}, "set %dx%d" % size)
         probe.set(800, 600)
         expect_outputs({e2e.OUTPUT: (800, 600, 0, 0, "normal")}, "set 800x600 at last")
-    finally:
-        probe.close()
 
 
 @case
@@ -136,24 +133,23 @@ def second_output(probe_path):
     for mode in ("1024x768", "800x600"):
         e2e.xrandr("--addmode", "DUMMY1", mode)
     e2e.xrandr("--output", "DUMMY1", "--mode", "1024x768", "--right-of", e2e.OUTPUT)
-    probe = Probe(probe_path, os.environ["DISPLAY"])
     try:
-        expect_size(probe, (1920, 1080), "two outputs")
-        probe.set(800, 600)
-        expect_outputs({e2e.OUTPUT: (800, 600, 0, 0, "normal"),
-                        "DUMMY1": (1024, 768, 1920, 0, "normal")}, "set 800x600")
-        check(e2e.screen_size() == (2944, 768), "screen %s after set 800x600, expected "
-              "2944x768" % mode_text(e2e.screen_size()))
-        probe.set(1920, 1080)
-        check(e2e.screen_size() == (2944, 1080), "screen %s after set 1920x1080, expected "
-              "2944x1080" % mode_text(e2e.screen_size()))
-        e2e.xrandr("--output", "DUMMY1", "--primary")
-        expect_size(probe, (1024, 768), "DUMMY1 primary")
-        probe.set(800, 600)
-        expect_outputs({e2e.OUTPUT: (1920, 1080, 0, 0, "normal"),
-                        "DUMMY1": (800, 600, 1920, 0, "normal")}, "set 800x600 on DUMMY1")
+        with Probe(probe_path, os.environ["DISPLAY"]) as probe:
+            expect_size(probe, (1920, 1080), "two outputs")
+            probe.set(800, 600)
+            expect_outputs({e2e.OUTPUT: (800, 600, 0, 0, "normal"),
+                            "DUMMY1": (1024, 768, 1920, 0, "normal")}, "set 800x600")
+            check(e2e.screen_size() == (2944, 768), "screen %s after set 800x600, expected "
+                  "2944x768" % mode_text(e2e.screen_size()))
+            probe.set(1920, 1080)
+            check(e2e.screen_size() == (2944, 1080), "screen %s after set 1920x1080, expected "
+                  "2944x1080" % mode_text(e2e.screen_size()))
+            e2e.xrandr("--output", "DUMMY1", "--primary")
+            expect_size(probe, (1024, 768), "DUMMY1 primary")
+            probe.set(800, 600)
+            expect_outputs({e2e.OUTPUT: (1920, 1080, 0, 0, "normal"),
+                            "DUMMY1": (800, 600, 1920, 0, "normal")}, "set 800x600 on DUMMY1")
     finally:
-        probe.close()
         e2e.xrandr("--output", "DUMMY1", "--off", "--output", e2e.OUTPUT, "--primary",
                    "--mode", "1920x1080")
 
@@ -163,13 +159,12 @@ def no_primary_output(probe_path):
     """Without a primary output the first connected one that shows a mode is used."""
     e2e.set_mode(1280, 1024)
     e2e.xrandr("--noprimary")
-    probe = Probe(probe_path, os.environ["DISPLAY"])
     try:
-        expect_size(probe, (1280, 1024), "no primary output")
-        probe.set(1024, 768)
-        expect_outputs({e2e.OUTPUT: (1024, 768, 0, 0, "normal")}, "set 1024x768")
+        with Probe(probe_path, os.environ["DISPLAY"]) as probe:
+            expect_size(probe, (1280, 1024), "no primary output")
+            probe.set(1024, 768)
+            expect_outputs({e2e.OUTPUT: (1024, 768, 0, 0, "normal")}, "set 1024x768")
     finally:
-        probe.close()
         e2e.xrandr("--output", e2e.OUTPUT, "--primary")
 
 
@@ -181,13 +176,10 @@ def no_server(probe_path):
     number, held = xdisplay_reserve.reserve()
     try:
         for display in (None, ":%d" % number):
-            probe = Probe(probe_path, display)
-            try:
+            with Probe(probe_path, display) as probe:
                 for _ in range(2):
                     expect_size(probe, (0, 0), "DISPLAY=%s" % display)
                     probe.set(800, 600)
-            finally:
-                probe.close()
     finally:
         held.close()
 
@@ -198,8 +190,7 @@ def server_goes_and_comes_back(probe_path):
     is used at the next call."""
     server = e2e.XServer()
     e2e.set_mode(1024, 768)
-    probe = Probe(probe_path, os.environ["DISPLAY"])
-    try:
+    with Probe(probe_path, os.environ["DISPLAY"]) as probe:
         expect_size(probe, (1024, 768), "before")
         server.kill()
         expect_size(probe, (0, 0), "with the server gone")
@@ -208,8 +199,6 @@ def server_goes_and_comes_back(probe_path):
         expect_size(probe, (1920, 1080), "on the new server")
         probe.set(800, 600)
         expect_outputs({e2e.OUTPUT: (800, 600, 0, 0, "normal")}, "set 800x600 on the new server")
-    finally:
-        probe.close()
 
 
 def main():

@@ -41,6 +41,18 @@ def ofd_lock(fd, kind):
     fcntl.fcntl(fd, fcntl.F_OFD_SETLKW, struct.pack("hhqqi4x", kind, os.SEEK_SET, 0, 0, 0))
 
 
+def wait_or_kill(processes, seconds):
+    """Waits up to `seconds` for each of `processes` to end, killing those that do not; an
+    empty list, for the caller to keep."""
+    for process in processes:
+        try:
+            process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return []
+
+
 class Native:
     """The Linux program, started directly."""
 
@@ -85,13 +97,7 @@ class Native:
     def stop(self):
         for process in self.processes:
             process.terminate()
-        for process in self.processes:
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        self.processes = []
+        self.processes = wait_or_kill(self.processes, 10)
 
     def edit(self, folder, data):
         fd = os.open(os.path.join(folder, "Data", "Pref.txt"), os.O_RDWR)
@@ -276,13 +282,7 @@ class WineSession:
         """Ends every process of the prefix and waits until the wine server has left."""
         self.run("wineserver", "-k", timeout=60)
         self.run("wineserver", "-w", timeout=60)
-        for process in self.processes:
-            try:
-                process.wait(30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        self.processes = []
+        self.processes = wait_or_kill(self.processes, 30)
         left = wait_until(lambda: not self.unix_processes(), 30, 0.1)
         check(left, "wine processes left running in %s: %s" % (self.prefix,
                                                               self.unix_processes()))
@@ -570,9 +570,11 @@ class Scenario:
 # ---- Running a test -----------------------------------------------------------------------
 
 
-def run_in_fresh_folder(name, program_path, wine_prefix, body, prefix="reskeeper-e2e."):
+def run_in_fresh_folder(name, program_path, wine_prefix, body, prefix="reskeeper-e2e.",
+                        kept=""):
     """Runs `body(scenario)` for the test `name` with the program at `program_path` (under wine
-    for an .exe) in a fresh folder, reports it, and removes the folder unless it failed."""
+    for an .exe) in a fresh folder, reports it, and removes the folder unless it failed (then
+    saying it is kept, with `kept` after, of what it holds)."""
     root = tempfile.mkdtemp(prefix=prefix)
     os.chmod(root, 0o755)
     started = time.monotonic()
@@ -601,5 +603,5 @@ def run_in_fresh_folder(name, program_path, wine_prefix, body, prefix="reskeeper
     if error is None:
         shutil.rmtree(root, ignore_errors=True)
     else:
-        print("kept %s" % root)
+        print("kept %s%s" % (root, kept))
     return error is None

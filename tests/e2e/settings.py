@@ -17,13 +17,10 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
-import traceback
 
 import e2e
-from e2e import Failure, check, wait_until
-from harness import SKIPPED, Scenario, Wine, group, windows_path
+from e2e import check, wait_until
+from harness import SKIPPED, group, run_in_fresh_folder, windows_path
 
 TITLE = "reskeeper Settings"
 QUESTION = "Keep this resolution?"
@@ -100,9 +97,9 @@ def scenario(s, settings, root, picture, question_picture):
     s.expect(work, group(b"alice", 1280, 1024) + COMMENT, (1280, 1024))
     program = shutil.copy(settings, os.path.join(root, "bin", "reskeeper-settings.exe"))
     # Under wine every program runs elevated, and so takes its folder only from --folder.
-    session.start(work, "cmd", "/c", "set", "USERNAME=alice&&", windows_path(program),
-                  "--folder", r"C:\ProgramData\reskeeper",
-                  log=os.path.join(root, "program-settings.log"))
+    dialog = session.start(work, "cmd", "/c", "set", "USERNAME=alice&&", windows_path(program),
+                           "--folder", r"C:\ProgramData\reskeeper",
+                           log=os.path.join(root, "program-settings.log"))
     found = wait_until(lambda: xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE), 120)
     check(found, "no window %r appeared\n%s" % (TITLE, s.logs()))
     window = found[0]
@@ -131,6 +128,8 @@ def scenario(s, settings, root, picture, question_picture):
     xdotool("key", "--delay", "100", "Home", "Return", "Escape")
     gone = lambda: not xdotool("search", "--name", "^%s( - .*)?$" % TITLE)
     check(wait_until(gone, 90), "Esc while storing did not close the dialog")
+    dialog.wait(60)
+    session.processes.remove(dialog)  # ended as it should: the keeper alone must stay
     wanted = group(b"alice", *smallest) + COMMENT
     check(wait_until(lambda: s.prefs(work) == wanted and e2e.screen_mode() == smallest, 30),
           "closed while storing: the screen shows %s, Pref.txt holds\n%s" % (
@@ -149,30 +148,16 @@ def main():
     if not (os.path.isfile(args.settings) and os.path.isfile(args.keeper)):
         print("SKIPPED: %s or %s is not built yet" % (args.settings, args.keeper))
         return SKIPPED
-    root = tempfile.mkdtemp(prefix="reskeeper-settings.")
-    os.chmod(root, 0o755)
-    started = time.monotonic()
-    error = None
-    s = None
-    try:
-        s = Scenario(Wine(os.path.abspath(args.keeper), root, args.template), root)
-        scenario(s, os.path.abspath(args.settings), root, args.picture, args.question_picture)
-    except Failure as failure:
-        error = str(failure)
-    except Exception:  # a broken harness is a failure too, with its trace
-        error = traceback.format_exc()
-    finally:
-        if s is not None:
-            try:
-                s.stop()
-            except Failure as failure:
-                error = (error + "\n" if error else "") + str(failure)
-    e2e.report("settings", started, error)
-    if error is None:
-        shutil.rmtree(root, ignore_errors=True)
-    else:
-        print("kept %s (screenshots settings-*.png, question.png)" % root)
-    return 0 if error is None else 1
+    settings = os.path.abspath(args.settings)
+
+    def by_keyboard(s):
+        """reskeeper Settings used by keyboard alone beside a running reskeeper.exe."""
+        scenario(s, settings, s.root, args.picture, args.question_picture)
+
+    passed = run_in_fresh_folder("settings", os.path.abspath(args.keeper), args.template,
+                                 by_keyboard, prefix="reskeeper-settings.",
+                                 kept=" (screenshots settings-*.png, question.png)")
+    return 0 if passed else 1
 
 
 if __name__ == "__main__":
