@@ -78,16 +78,6 @@ bool makeFolder(const wchar_t* path) noexcept {
          (::GetLastError() == ERROR_ALREADY_EXISTS && isFolder(path));
 }
 
-// Whether `path` is the final path the object open in `handle` is reached by: no link or
-// junction on the way (or one that the system followed regardless).
-bool finalPathIs(HANDLE handle, const wchar_t* path) noexcept {
-  wchar_t final[CAPACITY + 8];
-  const DWORD length =
-      ::GetFinalPathNameByHandleW(handle, final, CAPACITY + 8, FILE_NAME_NORMALIZED);
-  return length > 4 && length < CAPACITY + 8 && std::wcsncmp(final, L"\\\\?\\", 4) == 0 &&
-         ::CompareStringOrdinal(final + 4, -1, path, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL;
-}
-
 HANDLE openItself(const wchar_t* path) noexcept {
   return ::CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -110,7 +100,8 @@ bool safeStep(const wchar_t* path, bool folder, std::uint32_t fileChanges,
       ::GetFileInformationByHandle(handle, &info) &&
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
       ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
-      (folder || info.nNumberOfLinks == 1) && finalPathIs(handle, path) &&
+      (folder || info.nNumberOfLinks == 1) &&
+      trust::reachedBy(handle, path) == trust::Reached::ByItsPath &&
       ::GetSecurityInfo(handle, SE_FILE_OBJECT,
                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                         &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/tools.h"
+#include "platform/trust.h"
 #include "platform/windows_files.h"
 #include "product_facts.h"
 
@@ -24,35 +25,20 @@ bool regularFileExists(const char* path) noexcept {
 
 namespace {
 
-// Whether the file open in `handle` is reached by `path` itself: its final path is the full path
-// `path` names (a short name compared in its long form), and it has no other name.
+// Whether the file open in `handle` is reached by `path` itself (platform/trust.h), and has no
+// other name.
 bool reachedByOwnPath(void* handle, const char* path) {
   BY_HANDLE_FILE_INFORMATION info{};
   wchar_t named[MAX_PATH * 2];
   wchar_t full[MAX_PATH * 2];
-  wchar_t longer[MAX_PATH * 2];
-  wchar_t final[MAX_PATH * 2 + 8];
   if (!::GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1 ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
       ::MultiByteToWideChar(CP_ACP, 0, path, -1, named, MAX_PATH * 2) == 0) {
     return false;
   }
   const DWORD fullLength = ::GetFullPathNameW(named, MAX_PATH * 2, full, nullptr);
-  const DWORD length =
-      ::GetFinalPathNameByHandleW(handle, final, MAX_PATH * 2 + 8, FILE_NAME_NORMALIZED);
-  if (fullLength == 0 || fullLength >= MAX_PATH * 2 || length <= 4 || length >= MAX_PATH * 2 + 8) {
-    return false;
-  }
-  // \\?\C:\... for a drive, \\?\UNC\server\share\... for a share.
-  const wchar_t* finalPath = final + 4;
-  if (::CompareStringOrdinal(final, 8, L"\\\\?\\UNC\\", 8, /*ignoreCase=*/TRUE) == CSTR_EQUAL) {
-    finalPath = final + 6;
-    final[6] = L'\\';
-  }
-  const DWORD longLength = ::GetLongPathNameW(full, longer, MAX_PATH * 2);
-  return ::CompareStringOrdinal(finalPath, -1, full, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL ||
-         (longLength > 0 && longLength < MAX_PATH * 2 &&
-          ::CompareStringOrdinal(finalPath, -1, longer, -1, /*ignoreCase=*/TRUE) == CSTR_EQUAL);
+  return fullLength > 0 && fullLength < MAX_PATH * 2 &&
+         trust::reachedBy(handle, full) == trust::Reached::ByItsPath;
 }
 
 template <bool forWriting>

@@ -61,4 +61,16 @@ bool othersCouldChange(const void* descriptor, std::uint32_t changes, const void
 // Whether the two descriptors' DACLs hold the same entries in the same order.
 bool sameRights(const void* descriptor, const void* other) noexcept;
 
+// The other half of the rule, for an object open in `handle` (a HANDLE) that was named by
+// `path`, a full path on a drive (C:\...) or a share (\\server\share\...): whether that path
+// reached it itself. Its final path is then `path`, or the long form of the short names in it;
+// another final path means a link or junction on the way, or that the object is one the system
+// followed.
+enum class Reached {
+  ByItsPath,
+  ByAnother,
+  Unknown,  // its final path cannot be told, or is too long to compare
+};
+Reached reachedBy(void* handle, const wchar_t* path) noexcept;
+
 }  // namespace platform::trust

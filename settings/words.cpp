@@ -44,8 +44,9 @@ std::string findingWords(const ctl::Finding& finding, const ctl::StatusReport& s
       if (status.folder.layout != ctl::Layout::Shared) {
         return what + "Give yourself write access to " + status.file + ".";
       }
-      return what + "Ask an administrator to install reskeeper again, which lets every user "
-                    "change it.";
+      return what +
+             "Ask an administrator to install reskeeper again, which lets every user "
+             "change it.";
     }
     case ctl::Problem::UserNameUnset:
       return "The USERNAME variable is not set, so reskeeper keeps your resolution under a "

@@ -103,28 +103,22 @@ PSECURITY_DESCRIPTOR rightsOf(const Held& held) {
   return descriptor;
 }
 
-// Whether the object held is reached by its own path: no link or junction on the way (nor one
-// the system followed regardless) gives it another final path; a short name is compared in its
-// long form. LINK or FAILED said on stdout otherwise.
+// Whether the object held is reached by its own path (platform/trust.h). LINK or FAILED said on
+// stdout otherwise.
 Result reachedByItsPath(const Held& held) noexcept {
-  wchar_t final[PATH_CAPACITY + 8];
-  wchar_t longer[PATH_CAPACITY];
-  const DWORD length =
-      ::GetFinalPathNameByHandleW(held.handle, final, PATH_CAPACITY + 8, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= PATH_CAPACITY + 8 || std::wcsncmp(final, L"\\\\?\\", 4) != 0) {
-    say(held.path, L"cannot be examined: its final path cannot be told");
-    return FAILED;
+  switch (platform::trust::reachedBy(held.handle, held.path)) {
+    case platform::trust::Reached::ByItsPath:
+      return OK;
+    case platform::trust::Reached::ByAnother:
+      say(held.path,
+          L"is reached through a link or junction, which the package never follows. "
+          L"Delete the link and install again");
+      return LINK;
+    case platform::trust::Reached::Unknown:
+      break;
   }
-  const DWORD longLength = ::GetLongPathNameW(held.path, longer, PATH_CAPACITY);
-  if (::CompareStringOrdinal(final + 4, -1, held.path, -1, /*ignoreCase=*/TRUE) != CSTR_EQUAL &&
-      (longLength == 0 || longLength >= PATH_CAPACITY ||
-       ::CompareStringOrdinal(final + 4, -1, longer, -1, /*ignoreCase=*/TRUE) != CSTR_EQUAL)) {
-    say(held.path,
-        L"is reached through a link or junction, which the package never follows. "
-        L"Delete the link and install again");
-    return LINK;
-  }
-  return OK;
+  say(held.path, L"cannot be examined: its final path cannot be told");
+  return FAILED;
 }
 
 }  // namespace
