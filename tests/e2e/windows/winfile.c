@@ -72,15 +72,14 @@ static int replace(const char* path, const char* source) {
   }
   CloseHandle(in);
   for (int tries = 0; tries < 3000; ++tries) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) {
       Sleep(10);
       continue;
     }
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, data, size, &written, NULL) && written == size &&
-                    SetEndOfFile(file);
+    const BOOL ok =
+        WriteFile(file, data, size, &written, NULL) && written == size && SetEndOfFile(file);
     CloseHandle(file);
     if (!ok) fprintf(stderr, "winfile: cannot write %s\n", path);
     return ok ? 0 : 1;
